@@ -90,6 +90,11 @@ private:
     void insert_entry(uint32_t sprite);
     void erase_before_cursor();
     void erase_at_cursor();
+
+    // Added for the lazily built sprite editors: the sprites whose editor had
+    // been built when the views were last cleared, rebuilt (hidden) by the
+    // next build_song_views.
+    std::vector<uint64_t> built_editors;
 };
 
 }  // namespace stepmill
