@@ -1,0 +1,144 @@
+#include "sequence_widget.h"
+
+#include "main_window.h"
+#include "texts.h"
+
+#include <gtk/gtk.h>
+#include <pangomm/layout.h>
+
+#include <algorithm>
+
+namespace stepmill {
+
+RowTextWidget::RowTextWidget(uint64_t rows)
+    : Glib::ObjectBase("RowTextWidget"), rows(rows) {
+    set_has_window(false);
+}
+
+void RowTextWidget::measure() const {
+    if (line_height >= 0)
+        return;
+    auto self = const_cast<RowTextWidget*>(this);
+    auto layout = self->create_pango_layout(widest_text());
+    int w = 0, h = 0;
+    layout->get_pixel_size(w, h);
+    text_width = w;
+    line_height = h;
+}
+
+void RowTextWidget::on_style_updated() {
+    Gtk::Widget::on_style_updated();
+    line_height = -1;
+    text_width = -1;
+    queue_resize();
+}
+
+Gtk::SizeRequestMode RowTextWidget::get_request_mode_vfunc() const {
+    return Gtk::SIZE_REQUEST_CONSTANT_SIZE;
+}
+
+void RowTextWidget::get_preferred_width_vfunc(int& minimum, int& natural) const {
+    measure();
+    minimum = natural = text_width;
+}
+
+void RowTextWidget::get_preferred_height_vfunc(int& minimum, int& natural) const {
+    measure();
+    minimum = natural = static_cast<int>(rows) * line_height;
+}
+
+void RowTextWidget::get_preferred_width_for_height_vfunc(int, int& minimum, int& natural) const {
+    get_preferred_width_vfunc(minimum, natural);
+}
+
+void RowTextWidget::get_preferred_height_for_width_vfunc(int, int& minimum, int& natural) const {
+    get_preferred_height_vfunc(minimum, natural);
+}
+
+// A box gives each expanding child its natural height plus an even share of
+// the rest, the first (rest % rows) children one pixel more: the rows here
+// fall on the same pixels, so they line up with the sprite buttons beside.
+void RowTextWidget::row_extent(uint64_t i, int& y, int& height) const {
+    measure();
+    int n = static_cast<int>(rows);
+    if (n == 0) {
+        y = height = 0;
+        return;
+    }
+    int rest = std::max(0, get_allocated_height() - n * line_height);
+    int base = line_height + rest / n;
+    int longer = rest % n;
+    int k = static_cast<int>(i);
+    y = k * base + std::min(k, longer);
+    height = base + (k < longer ? 1 : 0);
+}
+
+bool RowTextWidget::on_draw(const Cairo::RefPtr<Cairo::Context>& cr) {
+    measure();
+    double x1, y1, x2, y2;
+    cr->get_clip_extents(x1, y1, x2, y2);
+    auto style = get_style_context();
+    int width = get_allocated_width();
+    for (uint64_t i = 0; i < rows; ++i) {
+        int y, h;
+        row_extent(i, y, h);
+        if (y + h < y1)
+            continue;
+        if (y > y2)
+            break;
+        Glib::ustring text = row_text(i);
+        if (text == " ")
+            continue;   // a space paints nothing
+        auto layout = create_pango_layout(text);
+        int w, lh;
+        layout->get_pixel_size(w, lh);
+        style->render_layout(cr, (width - w) / 2, y + (h - lh) / 2, layout);
+    }
+    return true;
+}
+
+SequenceWidget::SequenceWidget(uint64_t sprite_count, int sprite)
+    : Glib::ObjectBase("SequenceWidget"), RowTextWidget(sprite_count), sprite(sprite),
+      label(sprite_label(static_cast<uint64_t>(sprite))) {}
+
+SequenceWidget::~SequenceWidget() = default;
+
+Glib::ustring SequenceWidget::row_text(uint64_t i) const {
+    return i == static_cast<uint64_t>(sprite) ? label : Glib::ustring(" ");
+}
+
+Glib::ustring SequenceWidget::widest_text() const {
+    // The column is as wide as its widest label: the sprite's own or a space.
+    auto self = const_cast<SequenceWidget*>(this);
+    int wl = 0, ws = 0, h = 0;
+    self->create_pango_layout(label)->get_pixel_size(wl, h);
+    self->create_pango_layout(" ")->get_pixel_size(ws, h);
+    return wl >= ws ? label : Glib::ustring(" ");
+}
+
+// Position is 1-based, as a user counts the columns: "列 3 スプライト 5".
+void SequenceWidget::set_position(uint64_t p) {
+    if (p == position)
+        return;
+    position = p;
+    Glib::ustring name = "列 " + Glib::ustring::format(p + 1) + " スプライト " + label;
+    atk_object_set_name(gtk_widget_get_accessible(GTK_WIDGET(gobj())), name.c_str());
+}
+
+SeparateWidget::SeparateWidget(MainWindow& main_window, uint64_t sprite_count)
+    : Glib::ObjectBase("SeparateWidget"), RowTextWidget(sprite_count), main_window(main_window) {
+    atk_object_set_name(gtk_widget_get_accessible(GTK_WIDGET(gobj())), "カーソル");
+}
+
+SeparateWidget::~SeparateWidget() = default;
+
+Glib::ustring SeparateWidget::row_text(uint64_t) const { return "|"; }
+
+Glib::ustring SeparateWidget::widest_text() const { return "|"; }
+
+void SeparateWidget::on_size_allocate(Gtk::Allocation& allocation) {
+    Gtk::Widget::on_size_allocate(allocation);
+    main_window.keep_visible(allocation);
+}
+
+}  // namespace stepmill

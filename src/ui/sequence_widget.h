@@ -1,0 +1,83 @@
+// The sequence strip's widgets: one column per sequence entry and the cursor
+// bar. Each paints its rows itself instead of holding one label per sprite,
+// so that a long sequence of a big song stays a few thousand light widgets.
+#pragma once
+
+#include <glibmm/ustring.h>
+#include <gtkmm/widget.h>
+
+#include <cstdint>
+#include <vector>
+
+namespace stepmill {
+
+class MainWindow;
+
+// A column of one text per row (row i belongs to sprite i), drawn like a
+// column of labels packed with expand into a box: every row at least one
+// text line high, the extra height shared out evenly, each text centred.
+class RowTextWidget : public Gtk::Widget {
+public:
+    RowTextWidget(uint64_t rows);
+
+    uint64_t row_count() const { return rows; }
+    // The text painted in row i.
+    virtual Glib::ustring row_text(uint64_t i) const = 0;
+    // Top edge and height of row i for the current allocation.
+    void row_extent(uint64_t i, int& y, int& height) const;
+
+protected:
+    void get_preferred_width_vfunc(int& minimum, int& natural) const override;
+    void get_preferred_height_vfunc(int& minimum, int& natural) const override;
+    void get_preferred_width_for_height_vfunc(int height, int& minimum, int& natural) const override;
+    void get_preferred_height_for_width_vfunc(int width, int& minimum, int& natural) const override;
+    Gtk::SizeRequestMode get_request_mode_vfunc() const override;
+    bool on_draw(const Cairo::RefPtr<Cairo::Context>& cr) override;
+    void on_style_updated() override;
+
+    // The widest text any row shows, measured for the width request.
+    virtual Glib::ustring widest_text() const = 0;
+
+private:
+    void measure() const;
+
+    uint64_t rows;
+    mutable int line_height = -1;   // cached text metrics, -1 until measured
+    mutable int text_width = -1;
+};
+
+// One sequence entry: sprite v's label in row v, a single space elsewhere.
+class SequenceWidget : public RowTextWidget {
+public:
+    SequenceWidget(uint64_t sprite_count, int sprite);
+    ~SequenceWidget() override;
+
+    Glib::ustring row_text(uint64_t i) const override;
+    // The name assistive technology reads: position (1-based) and sprite.
+    void set_position(uint64_t position);
+
+protected:
+    Glib::ustring widest_text() const override;
+
+private:
+    int sprite;
+    Glib::ustring label;
+    uint64_t position = UINT64_MAX;
+};
+
+// The cursor bar: "|" in every row.
+class SeparateWidget : public RowTextWidget {
+public:
+    SeparateWidget(MainWindow& main_window, uint64_t sprite_count);
+    ~SeparateWidget() override;
+
+    Glib::ustring row_text(uint64_t i) const override;
+
+    MainWindow& main_window;
+
+protected:
+    Glib::ustring widest_text() const override;
+    void on_size_allocate(Gtk::Allocation& allocation) override;
+};
+
+}  // namespace stepmill
