@@ -1,0 +1,280 @@
+// The song file reader. The text is scanned in memory, line by line; every
+// fault is reported on the error stream and skipped.
+#include "song.h"
+#include "song_scan.h"
+
+#include <cstring>
+#include <fstream>
+#include <istream>
+#include <ostream>
+#include <string_view>
+
+namespace {
+
+bool is_space(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
+}
+
+int digit_value(char c)
+{
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return 99;
+}
+
+}  // namespace
+
+scan_result_t scan_u32(const char* start, const char* end)
+{
+    const char* p = start;
+    while (p < end && is_space(*p)) ++p;
+    bool negative = false;
+    if (p < end && (*p == '+' || *p == '-')) {
+        negative = *p == '-';
+        ++p;
+    }
+    unsigned base = 10;
+    if (p < end && *p == '0') {
+        if (p + 2 < end && (p[1] == 'x' || p[1] == 'X') && digit_value(p[2]) < 16) {
+            base = 16;
+            p += 2;
+        } else {
+            base = 8;
+        }
+    }
+    const char* first = p;
+    uint64_t value = 0;
+    bool overflow = false;
+    for (; p < end; ++p) {
+        int d = digit_value(*p);
+        if (d >= static_cast<int>(base)) break;
+        if (!overflow) {
+            value = value * base + static_cast<unsigned>(d);
+            if (value > 0xFFFFFFFFu) overflow = true;
+        }
+    }
+    if (p == first) return {0, start, false};
+    if (overflow) return {0xFFFFFFFFu, p, true};
+    uint32_t v = static_cast<uint32_t>(value);
+    return {negative ? static_cast<uint32_t>(0u - v) : v, p, true};
+}
+
+namespace {
+
+using line_t = std::string_view;
+
+// Lines of an in-memory text, split at LF.
+class text_lines_t {
+public:
+    explicit text_lines_t(std::string_view text) : text(text) {}
+    bool next(line_t& line)
+    {
+        if (pos >= text.size()) return false;
+        size_t lf = text.find('\n', pos);
+        if (lf == std::string_view::npos) lf = text.size();
+        line = text.substr(pos, lf - pos);
+        pos = lf + 1;
+        return true;
+    }
+private:
+    std::string_view text;
+    size_t pos = 0;
+};
+
+// Lines of a stream, for reading a single block.
+class stream_lines_t {
+public:
+    explicit stream_lines_t(std::istream& in) : in(in) {}
+    bool next(line_t& line)
+    {
+        if (!std::getline(in, buffer)) return false;
+        line = buffer;
+        return true;
+    }
+private:
+    std::istream& in;
+    std::string buffer;
+};
+
+bool starts_with(line_t line, const char* keyword)
+{
+    size_t n = std::strlen(keyword);
+    return line.size() >= n && std::memcmp(line.data(), keyword, n) == 0;
+}
+
+bool is_blank_or_comment(line_t line)
+{
+    return line.empty() || (line.size() == 1 && line[0] == '\r') || line[0] == '#';
+}
+
+void report(std::ostream& err, uint64_t line_number, const char* literal, uint64_t value)
+{
+    err << line_number << literal << value << '\n' << std::flush;
+}
+
+void report_command(std::ostream& err, uint64_t line_number, line_t line)
+{
+    err << line_number << ": illegal command: ";
+    err.write(line.data(), static_cast<std::streamsize>(line.size()));
+    err << '\n' << std::flush;
+}
+
+const char* line_end(line_t line) { return line.data() + line.size(); }
+
+// The first number of a line begins right after its first ':'.
+scan_result_t first_number(line_t line)
+{
+    size_t colon = line.find(':');
+    const char* p = colon == line_t::npos ? line_end(line) : line.data() + colon + 1;
+    return scan_u32(p, line_end(line));
+}
+
+// The numbers that follow, each one character after the previous; a separator
+// without a number after it ends the line's numbers.
+template <typename Each>
+void for_each_next_number(const char* p, line_t line, Each each)
+{
+    const char* end = line_end(line);
+    while (p < end && *p != '\r') {
+        scan_result_t next = scan_u32(p + 1, end);
+        if (!next.digits) return;
+        each(next.value);
+        p = next.end;
+    }
+}
+
+void read_color(Sprite& sprite, line_t line)
+{
+    const char* end = line_end(line);
+    scan_result_t number = first_number(line);
+    sprite.color = {0, 0, 0};
+    sprite.color[0] = static_cast<uint8_t>(number.value);
+    for (int channel = 1; channel < 3; ++channel) {
+        if (number.end >= end) return;
+        number = scan_u32(number.end + 1, end);
+        sprite.color[channel] = static_cast<uint8_t>(number.value);
+    }
+}
+
+void read_beat(Sprite& sprite, line_t line, uint64_t line_number, std::ostream& err)
+{
+    scan_result_t beat = first_number(line);
+    if (beat.value >= sprite.beats) {
+        report(err, line_number, ": illegal beat number: ", beat.value);
+        return;
+    }
+    NoteSet& set = sprite.notes[beat.value];
+    for_each_next_number(beat.end, line, [&](uint32_t note) {
+        if (note > 127)
+            report(err, line_number, ": illegal note number: ", note);
+        else
+            set.set(note);
+    });
+}
+
+template <typename Lines>
+void read_block(Sprite& sprite, Lines& lines, uint64_t& line_counter, std::ostream& err)
+{
+    line_t line;
+    while (lines.next(line)) {
+        uint64_t number = ++line_counter;
+        if (starts_with(line, "beats:")) {
+            uint32_t count = first_number(line).value;
+            if (count > max_file_beats)
+                report(err, number, ": illegal beat count: ", count);
+            else
+                sprite.set_beats(count);
+        } else if (starts_with(line, "color:")) {
+            read_color(sprite, line);
+        } else if (starts_with(line, "beat:")) {
+            read_beat(sprite, line, number, err);
+        } else if (starts_with(line, "sprite end")) {
+            return;
+        } else if (!is_blank_or_comment(line)) {
+            report_command(err, number, line);
+        }
+    }
+}
+
+void read_sequence(Song& song, line_t line, uint64_t line_number, std::ostream& err)
+{
+    const char* colon = line.data() + line.find(':');
+    for_each_next_number(colon, line, [&](uint32_t entry) {
+        if (entry < song.sprites.size())
+            song.sequence.push_back(entry);
+        else
+            report(err, line_number, ": illegal sprite number, skip: ", entry);
+    });
+}
+
+void read_song(Song& song, std::string_view text, std::ostream& err)
+{
+    // Sprites are made anew, so a second song never inherits the first one's.
+    song.sprites.clear();
+    song.sequence.clear();
+    text_lines_t lines(text);
+    uint64_t line_counter = 0;
+    line_t line;
+    while (lines.next(line)) {
+        uint64_t number = ++line_counter;
+        if (starts_with(line, "bpm:")) {
+            song.bpm = first_number(line).value;
+        } else if (starts_with(line, "sprites:")) {
+            uint32_t count = first_number(line).value;
+            if (count > max_file_sprites) {
+                report(err, number, ": illegal sprite count: ", count);
+                continue;
+            }
+            if (count < song.sprites.size())
+                song.sprites.resize(count, Sprite(&song, 0));
+            while (song.sprites.size() < count)
+                song.sprites.emplace_back(&song, 0);
+            for (Sprite& sprite : song.sprites)
+                read_block(sprite, lines, line_counter, err);
+        } else if (starts_with(line, "sequence:")) {
+            read_sequence(song, line, number, err);
+        } else if (!is_blank_or_comment(line)) {
+            report_command(err, number, line);
+        }
+    }
+}
+
+// Whole stream into memory: one bulk read instead of per-character work.
+bool read_all(std::istream& in, std::string& text)
+{
+    char chunk[1 << 16];
+    while (in) {
+        in.read(chunk, sizeof chunk);
+        text.append(chunk, static_cast<size_t>(in.gcount()));
+    }
+    return !in.bad();
+}
+
+}  // namespace
+
+bool Sprite::read(std::istream& in, uint64_t& line_counter, std::ostream& err)
+{
+    if (!in) return true;
+    stream_lines_t lines(in);
+    read_block(*this, lines, line_counter, err);
+    return true;
+}
+
+void Song::read(std::istream& in, std::ostream& err)
+{
+    std::string text;
+    read_all(in, text);
+    read_song(*this, text, err);
+}
+
+bool Song::read(const std::string& path, std::ostream& err)
+{
+    std::ifstream file(path, std::ios::binary);
+    if (!file) return false;
+    std::string text;
+    if (!read_all(file, text)) return false;
+    read_song(*this, text, err);
+    return true;
+}
