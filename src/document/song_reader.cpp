@@ -231,6 +231,12 @@ void read_song(Song& song, std::string_view text, std::ostream& err)
                 song.sprites.resize(count, Sprite(&song, 0));
             while (song.sprites.size() < count)
                 song.sprites.emplace_back(&song, 0);
+            // Entries read before a smaller count would name missing sprites.
+            for (auto it = song.sequence.begin(); it != song.sequence.end();) {
+                if (*it < count) { ++it; continue; }
+                report(err, number, ": illegal sprite number, skip: ", *it);
+                it = song.sequence.erase(it);
+            }
             for (Sprite& sprite : song.sprites)
                 read_block(sprite, lines, line_counter, err);
         } else if (starts_with(line, "sequence:")) {

@@ -44,6 +44,8 @@ TEST(SongRead, Diagnostics)
          "1: illegal sprite count: 4097\n2: illegal sprite number, skip: 0\n"},
         {"beat count", "sprites: 1\nbeats: 2\nbeats: 1025\nbeat: 1 36\nsprite end\n",
          "3: illegal beat count: 1025\n"},
+        {"count shrinks under the sequence", "sprites: 2\nsprite end\nsprite end\nsequence: 1 0 1\nsprites: 1\nsprite end\n",
+         "5: illegal sprite number, skip: 1\n5: illegal sprite number, skip: 1\n"},
         {"missing blocks", "sprites: 2\nsprite end\nsequence: 0\n",
          "3: illegal command: sequence: 0\n"},
     };
