@@ -12,3 +12,6 @@
 // written or the song cannot be represented (a tempo of 0, a song too long).
 bool write_smf(const std::string& path, const Song& song, const Player& player);
 void write_var_len(std::ostream& stream, uint32_t value);
+
+// The whole file in memory; false when the song cannot be represented.
+bool smf_bytes(std::string& out, const Song& song, uint8_t channel, uint8_t velocity);
