@@ -103,9 +103,13 @@ bool smf_bytes(std::string& out, const Song& song, uint8_t channel, uint8_t velo
     return true;
 }
 
-bool write_smf(const std::string& path, const Song& song, const Player& player)
+bool write_smf(const std::string& path, const Song& song, uint8_t channel, uint8_t velocity)
 {
     std::string bytes;
-    return smf_bytes(bytes, song, player.channel, player.velocity) &&
-           replace_file_contents(path, bytes);
+    return smf_bytes(bytes, song, channel, velocity) && replace_file_contents(path, bytes);
+}
+
+bool write_smf(const std::string& path, const Song& song, const Player& player)
+{
+    return write_smf(path, song, player.channel, player.velocity);
 }

@@ -13,5 +13,7 @@
 bool write_smf(const std::string& path, const Song& song, const Player& player);
 void write_var_len(std::ostream& stream, uint32_t value);
 
+bool write_smf(const std::string& path, const Song& song, uint8_t channel, uint8_t velocity);
+
 // The whole file in memory; false when the song cannot be represented.
 bool smf_bytes(std::string& out, const Song& song, uint8_t channel, uint8_t velocity);

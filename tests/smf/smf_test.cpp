@@ -5,6 +5,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -120,6 +122,55 @@ TEST(Smf, TempoAndRefusals)
             EXPECT_EQ(hex(bytes.substr(26, 3)), c.tempo) << c.bpm;
         }
     }
+}
+
+std::string file_text(const std::string& path)
+{
+    std::string text;
+    if (FILE* f = std::fopen(path.c_str(), "rb")) {
+        char buf[4096];
+        for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) text.append(buf, n);
+        std::fclose(f);
+    }
+    return text;
+}
+
+// A failed export never creates a file nor touches the one that was there.
+TEST(Smf, FailedExportsLeaveFilesAlone)
+{
+    std::string dir = testing::TempDir() + "smf_failures/";
+    std::remove((dir + "old.mid").c_str());
+    ::mkdir(dir.c_str(), 0755);
+    std::string old = dir + "old.mid";
+    ASSERT_TRUE(replace_file_contents(old, "old bytes"));
+
+    Song zero_tempo;
+    zero_tempo.bpm = 0;
+    Song too_long;   // the end of the track would lie past 2^32 ticks
+    too_long.sprites.emplace_back(&too_long, 0);
+    too_long.sequence.assign(0xFFFFFFFFu / 1920 + 1, 0);
+    Song fine;
+
+    struct { const char* name; const Song& song; std::string path; } cases[] = {
+        {"tempo 0", zero_tempo, old},
+        {"too long", too_long, old},
+        {"missing folder", fine, dir + "missing/new.mid"},
+        {"full disk", fine, "/dev/full"},
+        {"a folder", fine, dir},
+    };
+    for (const auto& c : cases) {
+        EXPECT_FALSE(write_smf(c.path, c.song, 9, 127)) << c.name;
+        EXPECT_EQ(file_text(old), "old bytes") << c.name;
+    }
+    EXPECT_NE(::access((dir + "missing").c_str(), F_OK), 0);
+    struct stat info;
+    ASSERT_EQ(::stat("/dev/full", &info), 0);
+    EXPECT_TRUE(S_ISCHR(info.st_mode));
+
+    // A good export replaces the old file whole: no stale bytes behind the end.
+    ASSERT_TRUE(replace_file_contents(old, std::string(100, 'x')));
+    ASSERT_TRUE(write_smf(old, fine, 9, 127));
+    EXPECT_EQ(file_text(old).size(), 33u);
 }
 
 // midicsv, a reader nobody here wrote, agrees with the song.
