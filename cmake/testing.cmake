@@ -1,7 +1,7 @@
 # Test helpers shared by every folder under tests/.
 #
 # stepmill_gtest(<name> SOURCES <files...> LIBS <targets...> [JACK] [TIMEOUT <s>])
-#   A GoogleTest executable whose cases are registered with CTest one by one.
+#   A GoogleTest executable, run by CTest as one test.
 #   JACK: the cases run against the private JACK server of this build (the
 #   `jack` fixture), with JACK_DEFAULT_SERVER naming it.
 #
@@ -35,11 +35,11 @@ function(stepmill_gtest name)
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 120)
   endif()
-  set(props ENVIRONMENT "${STEPMILL_TEST_ENV}" TIMEOUT ${T_TIMEOUT})
+  add_test(NAME ${name} COMMAND ${name})
+  set_tests_properties(${name} PROPERTIES ENVIRONMENT "${STEPMILL_TEST_ENV}" TIMEOUT ${T_TIMEOUT})
   if(T_JACK)
-    list(APPEND props FIXTURES_REQUIRED jack RESOURCE_LOCK jack)
+    set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED jack RESOURCE_LOCK jack)
   endif()
-  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES ${props})
 endfunction()
 
 # stepmill_script_test(<name> COMMAND <cmd...> [JACK] [TIMEOUT <s>])
