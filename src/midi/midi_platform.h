@@ -36,6 +36,13 @@ public:
     virtual int in_close(void* handle) = 0;
 };
 
+// The length of a short message from its status byte.
+inline size_t midi_short_length(unsigned char status)
+{
+    if (status >= 0xF0) return status == 0xF2 ? 3 : (status == 0xF1 || status == 0xF3) ? 2 : 1;
+    return (status & 0xE0) == 0xC0 ? 2 : 3;
+}
+
 // The platform every port uses. Defaults to RtMidi; a test may install its own
 // (not owned) and pass nullptr to return to the default.
 midi_platform_t& midi_platform();

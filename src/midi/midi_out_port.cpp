@@ -1,0 +1,139 @@
+// The output port on the platform layer, the device lister and the
+// <device> argument parser.
+#include "midi_out.h"
+#include "midi_platform.h"
+
+#include <cstdlib>
+#include <iostream>
+
+void error_hook() {}
+
+midi_out_t::~midi_out_t() = default;
+
+midi_out_port_t::midi_out_port_t() = default;
+
+midi_out_port_t::~midi_out_port_t()
+{
+    close();
+}
+
+bool midi_out_port_t::is_opened() const
+{
+    return opened;
+}
+
+namespace {
+
+bool describe(unsigned i, std::string& name)
+{
+    if (midi_platform().out_name(i, name)) return true;
+    error_hook();
+    std::cerr << i << ": GetDevCaps() error." << std::endl;
+    return false;
+}
+
+}  // namespace
+
+bool midi_out_port_t::open_device(unsigned id)
+{
+    handle = midi_platform().out_open(id);
+    if (!handle) {
+        error_hook();
+        std::cerr << "DeviceID=" << id << ": can't open MIDI device." << std::endl;
+        return false;
+    }
+    opened = true;
+    return true;
+}
+
+bool midi_out_port_t::open(unsigned id)
+{
+    if (opened) return false;
+    unsigned count = midi_platform().out_count();
+    if (id >= count) {
+        error_hook();
+        std::cerr << static_cast<int>(id) << ">= " << count << ": devid over." << std::endl;
+        return false;
+    }
+    for (unsigned i = 0; i <= id; ++i) {
+        std::string product;
+        if (!describe(i, product)) return false;
+        if (i == id) name = product;
+    }
+    return open_device(id);
+}
+
+bool midi_out_port_t::open(const char* wanted)
+{
+    if (opened) return false;
+    unsigned count = midi_platform().out_count();
+    for (unsigned i = 0; i < count; ++i) {
+        std::string product;
+        if (!describe(i, product)) return false;
+        if (product.find(wanted) != std::string::npos) {
+            name = product;
+            return open_device(i);
+        }
+    }
+    error_hook();
+    std::cerr << wanted << ": device name not found." << std::endl;
+    return false;
+}
+
+bool midi_out_port_t::putbuf(const unsigned char* buf, size_t len)
+{
+    if (!opened) {
+        error_hook();
+        std::cerr << "putbuf(" << len << "): not opened." << std::endl;
+        return false;
+    }
+    // System Exclusive has no length in its status byte: always a long message.
+    if (len <= 4 && buf[0] != 0xF0) {
+        uint32_t word = uint32_t(buf[0]) | uint32_t(buf[1]) << 8 | uint32_t(buf[2]) << 16 |
+                        uint32_t(buf[3]) << 24;
+        return midi_platform().out_short(handle, word);
+    }
+    midi_platform().out_long(handle, buf, len);
+    return true;
+}
+
+bool midi_out_port_t::close()
+{
+    if (!opened) return true;
+    opened = false;
+    return midi_platform().out_close(handle);
+}
+
+midi_out_t* create_midi_out()
+{
+    return new midi_out_port_t;
+}
+
+bool list_midi_out_devices(std::ostream& os)
+{
+    os << std::endl << "output devices:" << std::endl;
+    unsigned count = midi_platform().out_count();
+    for (unsigned i = 0; i < count; ++i) {
+        std::string product;
+        if (!describe(i, product)) return false;
+        os << i << ": " << product << std::endl;
+    }
+    return true;
+}
+
+void parse_device_arg(const char*& name, unsigned& id, const char* arg)
+{
+    name = nullptr;
+    if (arg[0] == '-' && arg[1] == '\0') {
+        id = static_cast<unsigned>(-1);
+        return;
+    }
+    if (arg[0] == '-' || (arg[0] >= '0' && arg[0] <= '9')) {
+        char* end = nullptr;
+        long value = std::strtol(arg, &end, 0);
+        id = static_cast<unsigned>(arg[0] == '-' ? value - 1 : value);
+        if (*end != '\0') name = arg;
+        return;
+    }
+    name = arg;
+}
