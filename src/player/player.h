@@ -43,6 +43,11 @@ public:
     uint8_t velocity = 127;
 
 private:
+    void start(Song& song);
+    void arm(int wait_ms);
+    bool on_timer();    // runs the tick, then sleeps until the next beat is due
+
     clock_t clock;
-    // (the rest is the player's own)
+    NoteSet sounding;              // what the last beat switched on (sequence mode)
+    uint64_t current_beats = 0;    // beats of the entry playing now
 };
