@@ -76,14 +76,18 @@ void* midi_memory_platform_t::in_open(unsigned id, const in_events_t& events)
 
 int midi_memory_platform_t::in_start(void* handle)
 {
+    if (fail_start) return fail_start;
     static_cast<in_port_t*>(handle)->started = true;
     return 0;
 }
 
 int midi_memory_platform_t::in_stop(void* handle)
 {
-    static_cast<in_port_t*>(handle)->started = false;
-    return 0;
+    auto* port = static_cast<in_port_t*>(handle);
+    if (port->events.on_long && port->started)
+        port->events.on_long(port->events.user, long_on_stop.data(), long_on_stop.size(), 0);
+    port->started = false;
+    return fail_stop;
 }
 
 int midi_memory_platform_t::in_close(void* handle)
@@ -93,7 +97,7 @@ int midi_memory_platform_t::in_close(void* handle)
     open_inputs.erase(std::remove(open_inputs.begin(), open_inputs.end(), port), open_inputs.end());
     delete port;
     ++close_calls;
-    return 0;
+    return fail_close;
 }
 
 void midi_memory_platform_t::receive_short(unsigned id, uint32_t word, uint32_t time_ms)

@@ -18,6 +18,12 @@ public:
     int fail_name_at = -1;        // describing this device number fails
     bool fail_open = false;       // opening any device fails
     bool fail_short = false;      // short messages are refused
+    int fail_start = 0;           // error codes of the input steps; 0 succeeds
+    int fail_stop = 0;
+    int fail_close = 0;
+    // Delivered as a long message while input stops, as a service that returns
+    // its buffer on reset would.
+    std::vector<unsigned char> long_on_stop;
     int close_calls = 0;
 
     std::vector<message_t> sent;  // every message, in order

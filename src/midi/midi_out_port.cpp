@@ -1,7 +1,7 @@
 // The output port on the platform layer, the device lister and the
 // <device> argument parser.
+#include "midi_devices.h"
 #include "midi_out.h"
-#include "midi_platform.h"
 
 #include <cstdlib>
 #include <iostream>
@@ -22,17 +22,42 @@ bool midi_out_port_t::is_opened() const
     return opened;
 }
 
-namespace {
+const midi_device_kind_t midi_out_devices = {&midi_platform_t::out_count, &midi_platform_t::out_name,
+                                              "output devices:"};
+const midi_device_kind_t midi_in_devices = {&midi_platform_t::in_count, &midi_platform_t::in_name,
+                                             "input devices:"};
 
-bool describe(unsigned i, std::string& name)
+bool describe_device(const midi_device_kind_t& kind, unsigned i, std::string& name)
 {
-    if (midi_platform().out_name(i, name)) return true;
+    if ((midi_platform().*kind.name)(i, name)) return true;
     error_hook();
     std::cerr << i << ": GetDevCaps() error." << std::endl;
     return false;
 }
 
-}  // namespace
+long find_device(const midi_device_kind_t& kind, const char* wanted, std::string& product)
+{
+    unsigned count = (midi_platform().*kind.count)();
+    for (unsigned i = 0; i < count; ++i) {
+        if (!describe_device(kind, i, product)) return -2;
+        if (product.find(wanted) != std::string::npos) return i;
+    }
+    error_hook();
+    std::cerr << wanted << ": device name not found." << std::endl;
+    return -1;
+}
+
+bool list_devices(const midi_device_kind_t& kind, std::ostream& os)
+{
+    os << std::endl << kind.heading << std::endl;
+    unsigned count = (midi_platform().*kind.count)();
+    for (unsigned i = 0; i < count; ++i) {
+        std::string product;
+        if (!describe_device(kind, i, product)) return false;
+        os << i << ": " << product << std::endl;
+    }
+    return true;
+}
 
 bool midi_out_port_t::open_device(unsigned id)
 {
@@ -57,7 +82,7 @@ bool midi_out_port_t::open(unsigned id)
     }
     for (unsigned i = 0; i <= id; ++i) {
         std::string product;
-        if (!describe(i, product)) return false;
+        if (!describe_device(midi_out_devices, i, product)) return false;
         if (i == id) name = product;
     }
     return open_device(id);
@@ -66,18 +91,11 @@ bool midi_out_port_t::open(unsigned id)
 bool midi_out_port_t::open(const char* wanted)
 {
     if (opened) return false;
-    unsigned count = midi_platform().out_count();
-    for (unsigned i = 0; i < count; ++i) {
-        std::string product;
-        if (!describe(i, product)) return false;
-        if (product.find(wanted) != std::string::npos) {
-            name = product;
-            return open_device(i);
-        }
-    }
-    error_hook();
-    std::cerr << wanted << ": device name not found." << std::endl;
-    return false;
+    std::string product;
+    long i = find_device(midi_out_devices, wanted, product);
+    if (i < 0) return false;
+    name = product;
+    return open_device(static_cast<unsigned>(i));
 }
 
 bool midi_out_port_t::putbuf(const unsigned char* buf, size_t len)
@@ -111,14 +129,7 @@ midi_out_t* create_midi_out()
 
 bool list_midi_out_devices(std::ostream& os)
 {
-    os << std::endl << "output devices:" << std::endl;
-    unsigned count = midi_platform().out_count();
-    for (unsigned i = 0; i < count; ++i) {
-        std::string product;
-        if (!describe(i, product)) return false;
-        os << i << ": " << product << std::endl;
-    }
-    return true;
+    return list_devices(midi_out_devices, os);
 }
 
 void parse_device_arg(const char*& name, unsigned& id, const char* arg)

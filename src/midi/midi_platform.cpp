@@ -5,6 +5,8 @@
 #include <alsa/asoundlib.h>
 #include <jack/jack.h>
 
+#include <atomic>
+#include <chrono>
 #include <iostream>
 #include <memory>
 #include <vector>
@@ -46,23 +48,23 @@ public:
 
     unsigned out_count() override
     {
-        refresh();
-        return static_cast<unsigned>(ports.size());
+        refresh<RtMidiOut>(out_ports);
+        return static_cast<unsigned>(out_ports.size());
     }
     bool out_name(unsigned id, std::string& name) override
     {
-        if (id >= ports.size()) return false;
-        name = ports[id].name;
+        if (id >= out_ports.size()) return false;
+        name = out_ports[id].name;
         return true;
     }
     void* out_open(unsigned id) override
     {
-        if (id >= ports.size()) return nullptr;
+        if (id >= out_ports.size()) return nullptr;
         quiet_cerr_t quiet;
         try {
-            auto out = std::make_unique<RtMidiOut>(ports[id].api, client_name);
+            auto out = std::make_unique<RtMidiOut>(out_ports[id].api, client_name);
             out->setErrorCallback(quiet_rtmidi);
-            out->openPort(ports[id].index, client_name);
+            out->openPort(out_ports[id].index, client_name);
             if (!out->isPortOpen()) return nullptr;
             return out.release();
         } catch (const RtMidiError&) {
@@ -91,16 +93,91 @@ public:
         }
     }
 
-    // Input arrives with the input port.
-    unsigned in_count() override { return 0; }
-    bool in_name(unsigned, std::string&) override { return false; }
-    void* in_open(unsigned, const in_events_t&) override { return nullptr; }
-    int in_start(void*) override { return 1; }
-    int in_stop(void*) override { return 1; }
-    int in_close(void*) override { return 1; }
+    unsigned in_count() override
+    {
+        refresh<RtMidiIn>(in_ports);
+        return static_cast<unsigned>(in_ports.size());
+    }
+    bool in_name(unsigned id, std::string& name) override
+    {
+        if (id >= in_ports.size()) return false;
+        name = in_ports[id].name;
+        return true;
+    }
+    void* in_open(unsigned id, const in_events_t& events) override
+    {
+        if (id >= in_ports.size()) return nullptr;
+        quiet_cerr_t quiet;
+        auto input = std::make_unique<input_t>();
+        input->events = events;
+        try {
+            input->port = std::make_unique<RtMidiIn>(in_ports[id].api, client_name);
+            input->port->setErrorCallback(quiet_rtmidi);
+            // Everything reaches the listener, System Exclusive included.
+            input->port->ignoreTypes(false, false, false);
+            input->port->setCallback(on_input, input.get());
+            input->port->openPort(in_ports[id].index, client_name);
+            if (!input->port->isPortOpen()) return nullptr;
+        } catch (const RtMidiError&) {
+            return nullptr;
+        }
+        if (events.on_open) events.on_open(events.user);
+        return input.release();
+    }
+    int in_start(void* handle) override
+    {
+        auto* input = static_cast<input_t*>(handle);
+        input->start = std::chrono::steady_clock::now();
+        input->started = true;
+        return 0;
+    }
+    int in_stop(void* handle) override
+    {
+        static_cast<input_t*>(handle)->started = false;
+        return 0;
+    }
+    int in_close(void* handle) override
+    {
+        auto* input = static_cast<input_t*>(handle);
+        int code = 0;
+        try {
+            input->port->cancelCallback();
+            input->port->closePort();
+        } catch (const RtMidiError& e) {
+            code = static_cast<int>(e.getType()) + 1;
+        }
+        in_events_t events = input->events;
+        delete input;
+        if (events.on_close) events.on_close(events.user);
+        return code;
+    }
 
 private:
     struct port_t { RtMidi::Api api; unsigned index; std::string name; };
+
+    struct input_t {
+        std::unique_ptr<RtMidiIn> port;
+        in_events_t events{};
+        std::atomic<bool> started{false};
+        std::chrono::steady_clock::time_point start;
+    };
+
+    // RtMidi's thread: whole messages, stamped with the time since input started.
+    static void on_input(double, std::vector<unsigned char>* message, void* user)
+    {
+        auto* input = static_cast<input_t*>(user);
+        if (!input->started || !message || message->empty()) return;
+        auto elapsed = std::chrono::steady_clock::now() - input->start;
+        auto ms = static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count());
+        const std::vector<unsigned char>& m = *message;
+        if (m[0] == 0xF0 || m.size() > 3) {
+            if (input->events.on_long) input->events.on_long(input->events.user, m.data(), m.size(), ms);
+            return;
+        }
+        uint32_t word = 0;
+        for (size_t i = 0; i < m.size(); ++i) word |= uint32_t(m[i]) << (8 * i);
+        if (input->events.on_short) input->events.on_short(input->events.user, word, ms);
+    }
 
     static bool send(void* handle, const unsigned char* bytes, size_t len)
     {
@@ -111,7 +188,8 @@ private:
             return false;
         }
     }
-    void refresh()
+    template <class rtmidi_port_t>
+    void refresh(std::vector<port_t>& ports)
     {
         ports.clear();
         std::vector<RtMidi::Api> apis;
@@ -120,7 +198,7 @@ private:
             if (api == RtMidi::RTMIDI_DUMMY) continue;
             quiet_cerr_t quiet;
             try {
-                RtMidiOut probe(api, client_name);
+                rtmidi_port_t probe(api, client_name);
                 probe.setErrorCallback(quiet_rtmidi);
                 unsigned n = probe.getPortCount();
                 for (unsigned i = 0; i < n; ++i) ports.push_back({api, i, probe.getPortName(i)});
@@ -130,7 +208,8 @@ private:
         }
     }
 
-    std::vector<port_t> ports;
+    std::vector<port_t> out_ports;
+    std::vector<port_t> in_ports;
 };
 
 midi_platform_t* installed = nullptr;
