@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -99,6 +100,11 @@ void Player::arm(int wait_ms)
                                                      Glib::PRIORITY_DEFAULT_IDLE);
 }
 
+play_plan_t Player::plan() const
+{
+    return play_plan_t{song, mode, sprite_index, static_cast<double>(bars_per_second)};
+}
+
 bool Player::on_timer()
 {
     if (!on_idle()) {
@@ -107,22 +113,15 @@ bool Player::on_timer()
         return false;
     }
     // Sleep until the next beat is due, but never longer than max_wait_ms.
-    uint32_t elapsed = clock() - start_time_ms;
-    int wait = max_wait_ms;
-    if (song && bars_per_second > 0.0f) {
-        uint64_t beats = 0;
-        if (mode == SingleSprite && sprite_index < song->sprites.size())
-            beats = song->sprites[sprite_index].beats;
-        else if (mode == Sequence)
-            beats = current_beats;
-        float steps_per_ms = static_cast<float>(beats ? beats : 1) * bars_per_second * 0.001f;
-        float next = std::floor(static_cast<float>(elapsed) * steps_per_ms) + 1.0f;
-        double due = std::ceil(next / steps_per_ms) - static_cast<double>(elapsed);
-        if (due < wait) wait = due < 1 ? 1 : static_cast<int>(due);
+    const uint64_t elapsed = clock() - start_time_ms;
+    const uint64_t next = next_beat_us(plan(), elapsed * 1000 + 1);
+    uint64_t wait = max_wait_ms;
+    if (next != UINT64_MAX) {
+        uint64_t due_ms = (next + 999) / 1000;
+        wait = std::min<uint64_t>(wait, due_ms > elapsed ? due_ms - elapsed : 1);
     }
     idle_connection = Glib::signal_timeout().connect(sigc::mem_fun(*this, &Player::on_timer),
-                                                     static_cast<unsigned>(wait),
-                                                     Glib::PRIORITY_DEFAULT_IDLE);
+                                                     static_cast<unsigned>(wait), Glib::PRIORITY_DEFAULT_IDLE);
     return false;   // this source is replaced by the one just armed
 }
 
@@ -130,52 +129,25 @@ bool Player::on_idle()
 {
     if (!running || !song) return false;
     const uint32_t elapsed = clock() - start_time_ms;
-    const bool first = last_elapsed_ms == not_started;
-    const float s = static_cast<float>(elapsed) * 0.001f;
-    const float s_prev = static_cast<float>(last_elapsed_ms) * 0.001f;
-
-    if (mode == SingleSprite) {
-        if (sprite_index >= song->sprites.size()) {
-            stop();
-            return false;
-        }
-        const Sprite& sp = song->sprites[sprite_index];
-        const float b = static_cast<float>(sp.beats);
-        uint32_t cur = trunc32(s * b * bars_per_second);
-        uint32_t prev = trunc32(s_prev * b * bars_per_second);
-        if (sp.beats > 0 && (first || cur != prev)) {
-            const NoteSet& notes = sp.notes[cur % sp.notes.size()];
-            for (unsigned n = 0; n < 128; ++n)
-                if (notes.test(n) && midi_out) note_on(*midi_out, channel, n, velocity);
-        }
-    } else {
-        const size_t length = song->sequence.size();
-        if (length == 0) {
-            stop();
-            return false;
-        }
-        uint32_t pos_prev = trunc32(s_prev * bars_per_second) % length;
-        uint32_t pos = trunc32(s * bars_per_second) % length;
-        auto entry = song->sequence.begin();
-        std::advance(entry, pos);
-        const Sprite* sp = *entry < song->sprites.size() ? &song->sprites[*entry] : nullptr;
-        const uint64_t beats = sp ? sp->notes.size() : 0;
-        current_beats = beats;
-        const float b = static_cast<float>(beats);
-        uint32_t cur = trunc32(s * b * bars_per_second);
-        uint32_t prev = trunc32(s_prev * b * bars_per_second);
-        if (first || cur != prev || pos != pos_prev) {
-            NoteSet incoming;
-            if (beats > 0) incoming = sp->notes[cur % beats];
-            for (unsigned n = 0; n < 128; ++n) {
-                if (!midi_out) break;
-                if (sounding.test(n)) note_on(*midi_out, channel, n, 0);
-                if (incoming.test(n)) note_on(*midi_out, channel, n, velocity);
-            }
-            sounding = incoming;
-        }
-        if (first || pos != pos_prev) position_changed.emit(pos);
+    bool first = last_elapsed_ms == not_started;
+    // A beat goes out at the first tick at or after its time.
+    const uint64_t from = first ? 0 : uint64_t(last_elapsed_ms) * 1000 + 1;
+    const uint64_t to = uint64_t(elapsed) * 1000 + 1;
+    span.clear();
+    play_span(plan(), from, to, sounding, span);
+    if (span.stop) {
+        stop();
+        return false;
+    }
+    if (midi_out) {
+        for (const play_event_t& ev : span.events) note_on(*midi_out, channel, ev.note, ev.on ? velocity : 0);
     }
     last_elapsed_ms = elapsed;
+    for (const play_position_t& p : span.positions) {
+        if (!first && p.position == last_position) continue;
+        last_position = p.position;
+        position_changed.emit(p.position);
+        first = false;
+    }
     return true;
 }

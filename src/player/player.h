@@ -2,6 +2,7 @@
 // an endless loop, driven from the GUI main loop.
 #pragma once
 
+#include "play_core.h"
 #include "song.h"
 
 #include <glibmm/main.h>
@@ -9,8 +10,6 @@
 
 #include <cstdint>
 #include <functional>
-
-enum PlayMode : int32_t { SingleSprite = 0, Sequence = 1 };
 
 class Player {
 public:
@@ -47,7 +46,10 @@ private:
     void arm(int wait_ms);
     bool on_timer();    // runs the tick, then sleeps until the next beat is due
 
+    play_plan_t plan() const;
+
     clock_t clock;
     NoteSet sounding;              // what the last beat switched on (sequence mode)
-    uint64_t current_beats = 0;    // beats of the entry playing now
+    uint64_t last_position = 0;    // the last position_changed sent
+    play_span_t span;              // reused from tick to tick
 };
