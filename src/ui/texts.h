@@ -10,4 +10,26 @@ namespace stepmill {
 // The short name of sprite i: "0"-"9", "a"-"z", "A"-"Z", then decimal from 62.
 Glib::ustring sprite_label(uint64_t i);
 
+namespace texts {
+
+// Main window.
+extern const char* const bpm_label;          // "beat per minute"
+extern const char* const play_stop;          // "再生/停止"
+
+// Command line and start-up failures.
+extern const char* const usage_prefix;       // "usage: "
+extern const char* const usage_suffix;       // " <device> [file]"
+extern const char* const allocate_failed;    // "midi_out_t allocate failed."
+extern const char* const open_failed;        // "midiout open() failed."
+extern const char* const file_read_failed;   // ": file read failed."
+extern const char* const menu_failed;        // "Building menus and toolbar failed: "
+extern const char* const gmenu_not_found;    // "gmenu not found."
+
+// The one command-line option.
+extern const char* const version_name;       // "version"
+extern const char version_short;             // 'v'
+extern const char* const version_description;
+extern const char* const version_arg;
+
+}  // namespace texts
 }  // namespace stepmill

@@ -1,0 +1,77 @@
+// The program: opens the MIDI output device named on the command line before
+// any window exists, then runs the main window until it closes.
+#include "main_window.h"
+#include "program.h"
+#include "texts.h"
+
+#include <gtkmm/application.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <iostream>
+
+namespace {
+
+void on_interrupt(int)
+{
+    // exit rather than _exit: the exit handler must close the port.
+    std::exit(0);
+}
+
+void close_port()
+{
+    midi_out->close();
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    using namespace stepmill;
+
+    if (argc < 2) {
+        std::cout << texts::usage_prefix << argv[0] << texts::usage_suffix << std::endl;
+        list_midi_out_devices(std::cout);
+        return 0;
+    }
+
+    midi_out.reset(create_midi_out());
+    if (!midi_out) {
+        error_hook();
+        std::cerr << texts::allocate_failed << std::endl;
+        return 1;
+    }
+    const char* name = nullptr;
+    unsigned id = 0;
+    parse_device_arg(name, id, argv[1]);
+    if (!(name ? midi_out->open(name) : midi_out->open(id))) {
+        error_hook();
+        std::cerr << argv[1] << ": " << texts::open_failed << std::endl;
+        std::exit(1);
+    }
+    std::signal(SIGINT, on_interrupt);
+    // Only after a successful open, so the handler always finds a port.
+    std::atexit(close_port);
+
+    // Non-unique: a second program (on another device, with another song)
+    // must run its own window instead of handing its command line to the first.
+    Glib::RefPtr<Gtk::Application> application =
+        Gtk::Application::create(argc, argv, "org.stepmill.Stepmill",
+                                 Gio::APPLICATION_HANDLES_COMMAND_LINE | Gio::APPLICATION_NON_UNIQUE);
+    application->add_main_option_entry(Gio::Application::OPTION_TYPE_BOOL, texts::version_name,
+                                       texts::version_short, texts::version_description,
+                                       texts::version_arg, 0);
+
+    int status = 0;
+    {
+        MainWindow window(argc, argv, application);
+        application->signal_handle_local_options().connect(
+            sigc::mem_fun(window, &MainWindow::on_handle_local_options));
+        application->signal_command_line().connect(sigc::mem_fun(window, &MainWindow::on_cmdline));
+        application->register_application();
+        application->add_window(window);
+        window.show();
+        status = application->run();
+    }
+    return status;
+}
