@@ -6,8 +6,9 @@
 // Ports CLIENT:in and CLIENT:out (CLIENT defaults to "probe"). Standard output,
 // one line each, flushed at once:
 //   ready                      the ports exist and the client runs
-//   <usec> <hex> <hex> ...     an event arrived; usec is the JACK time of its
-//                              frame, so the period does not blur it
+//   <usec> <hex> <hex> ...     an event arrived; usec is JACK's clock at the
+//                              start of the cycle plus the event's frame
+//                              offset, so the period does not blur it
 // Standard input, one line each: hex bytes to send from CLIENT:out as one
 // event ("90 24 7f"), or "quit". SIGINT and SIGTERM end the probe cleanly.
 #include <jack/jack.h>
@@ -36,6 +37,7 @@ jack_ringbuffer_t* received = nullptr;   // process thread -> main thread
 jack_ringbuffer_t* to_send = nullptr;    // main thread -> process thread
 std::atomic<bool> done{false};
 std::atomic<unsigned> overruns{0};
+jack_nframes_t sample_rate = 48000;
 
 struct record_t {
     uint64_t usec;
@@ -44,13 +46,15 @@ struct record_t {
 
 int process(jack_nframes_t frames, void*)
 {
+    // The clock read now, not the cycle time the driver predicted: the dummy
+    // driver's predictions wander by milliseconds.
+    const jack_time_t now = jack_get_time();
     void* in = jack_port_get_buffer(in_port, frames);
-    jack_nframes_t start = jack_last_frame_time(client);
     uint32_t n = jack_midi_get_event_count(in);
     for (uint32_t i = 0; i < n; ++i) {
         jack_midi_event_t ev;
         if (jack_midi_event_get(&ev, in, i) != 0) continue;
-        record_t r{static_cast<uint64_t>(jack_frames_to_time(client, start + ev.time)),
+        record_t r{static_cast<uint64_t>(now) + uint64_t(ev.time) * 1000000 / sample_rate,
                    static_cast<uint32_t>(ev.size)};
         if (jack_ringbuffer_write_space(received) < sizeof r + ev.size) {
             ++overruns;
@@ -158,6 +162,7 @@ int main(int argc, char** argv)
         jack_client_close(client);
         return 1;
     }
+    sample_rate = jack_get_sample_rate(client);
     jack_set_process_callback(client, process, nullptr);
     jack_on_shutdown(client, on_shutdown, nullptr);
     std::signal(SIGINT, on_signal);
