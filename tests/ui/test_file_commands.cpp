@@ -1,6 +1,7 @@
 // The file commands through the window's dialog seam: scripted answers in
 // place of the choosers and message boxes, real files in a temporary folder.
 #include "file_dialogs.h"
+#include "gtk_test.h"
 #include "main_menu_bar.h"
 #include "main_window.h"
 #include "midi_memory_platform.h"
@@ -50,13 +51,7 @@ void write_song(const std::string& path, uint64_t sprites, uint64_t bpm, uint8_t
     ASSERT_TRUE(song.write(path));
 }
 
-void run_main_loop_for(std::chrono::milliseconds span)
-{
-    const auto end = std::chrono::steady_clock::now() + span;
-    auto context = Glib::MainContext::get_default();
-    while (std::chrono::steady_clock::now() < end)
-        context->iteration(false);
-}
+using stepmill_test::run_main_loop_for;
 
 class FileCommands : public ::testing::Test {
 protected:
@@ -65,15 +60,19 @@ protected:
         platform.out_devices = {"memory synth"};
         midi_out.reset(create_midi_out());
         ASSERT_TRUE(midi_out->open(0u));
-        application = Gtk::Application::create("org.stepmill.FileCommandsTest",
-                                                Gio::APPLICATION_NON_UNIQUE);
+        application = stepmill_test::make_application();
         static char name[] = "stepmill";
         static char device[] = "0";
         char* argv[] = {name, device, nullptr};
         window = std::make_unique<MainWindow>(2, argv, application);
-        auto scripted = std::make_unique<ScriptedFileDialogs>();
-        dialogs = scripted.get();
-        window->dialogs = std::move(scripted);
+        // As the program does before it runs: the sprite actions are looked
+        // up on a registered application.
+        try {
+            application->register_application();
+        } catch (const Glib::Error& error) {
+            FAIL() << error.what();
+        }
+        fresh_dialogs();
         gchar* made = g_dir_make_tmp("stepmill-files-XXXXXX", nullptr);
         ASSERT_NE(made, nullptr);
         dir = made;
@@ -92,6 +91,15 @@ protected:
                 g_remove((dir + "/" + entry).c_str());
             g_rmdir(dir.c_str());
         }
+    }
+
+    // The log numbers choosers from 1 within one dialogs object, and each
+    // command a test checks must meet its first chooser.
+    void fresh_dialogs()
+    {
+        auto scripted = std::make_unique<ScriptedFileDialogs>();
+        dialogs = scripted.get();
+        window->dialogs = std::move(scripted);
     }
 
     std::string at(const std::string& name) const { return dir + "/" + name; }
@@ -184,8 +192,7 @@ TEST_F(FileCommands, SaveAsAndExportAskWriteAndReport)
         }
         const Glib::ustring title = "title " + std::to_string(++n);
         window->set_title(title);
-        dialogs->log.clear();
-        dialogs->paths.clear();
+        fresh_dialogs();
         for (const auto& path : c.paths)
             dialogs->paths.push_back(path ? std::optional<std::string>(expand(*path)) : std::nullopt);
         dialogs->answers = c.answers;
@@ -210,8 +217,9 @@ TEST_F(FileCommands, SaveAsAndExportAskWriteAndReport)
                 EXPECT_EQ(bytes.substr(0, 4), "MThd");
         }
         for (const std::string& file : made)
-            if (file != written)
+            if (file != written) {
                 EXPECT_EQ(read_all(file), "old") << file;
+            }
         EXPECT_FALSE(exists(at("beat.trm.trm")));
         EXPECT_FALSE(exists(at("song.trm")));
         EXPECT_EQ(read_all("/proc/version"), old_proc);
@@ -274,7 +282,7 @@ TEST_F(FileCommands, OpenFailuresAndFaultyFiles)
             write_text(path, *c.file_text);
         window->set_title("before");
         const std::list<Gtk::Button*> buttons = window->icon_buttons.buttons;
-        dialogs->log.clear();
+        fresh_dialogs();
         dialogs->paths = {path};
 
         testing::internal::CaptureStderr();
@@ -305,7 +313,7 @@ TEST_F(FileCommands, OpenFailuresAndFaultyFiles)
     }
 
     // A cancelled chooser changes nothing and shows nothing.
-    dialogs->log.clear();
+    fresh_dialogs();
     window->set_title("before");
     window->on_open();
     EXPECT_EQ(dialogs->log, std::vector<std::string>{"chooser 開く #1 last="});
@@ -352,8 +360,9 @@ TEST_F(FileCommands, OpenWhilePlayingStaysInsideTheNewSong)
 
         for (const auto& message : platform.sent) {
             const auto& bytes = message.bytes;
-            if (bytes.size() == 3 && (bytes[0] & 0xF0) == 0x90 && bytes[2] != 0)
+            if (bytes.size() == 3 && (bytes[0] & 0xF0) == 0x90 && bytes[2] != 0) {
                 EXPECT_EQ(bytes[1], 36) << "a note-on of the old song";
+            }
         }
         window->player.stop();
     }
