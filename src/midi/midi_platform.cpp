@@ -9,6 +9,7 @@
 #include <chrono>
 #include <iostream>
 #include <memory>
+#include <thread>
 #include <vector>
 
 midi_platform_t::~midi_platform_t() = default;
@@ -62,10 +63,12 @@ public:
         if (id >= out_ports.size()) return nullptr;
         quiet_cerr_t quiet;
         try {
-            auto out = std::make_unique<RtMidiOut>(out_ports[id].api, client_name);
-            out->setErrorCallback(quiet_rtmidi);
-            out->openPort(out_ports[id].index, client_name);
-            if (!out->isPortOpen()) return nullptr;
+            auto out = std::make_unique<output_t>();
+            out->api = out_ports[id].api;
+            out->port = std::make_unique<RtMidiOut>(out->api, client_name);
+            out->port->setErrorCallback(quiet_rtmidi);
+            out->port->openPort(out_ports[id].index, client_name);
+            if (!out->port->isPortOpen()) return nullptr;
             return out.release();
         } catch (const RtMidiError&) {
             return nullptr;
@@ -83,10 +86,16 @@ public:
     }
     bool out_close(void* handle) override
     {
-        auto* out = static_cast<RtMidiOut*>(handle);
+        std::unique_ptr<output_t> out(static_cast<output_t*>(handle));
+        // JACK hands messages over in its next cycles: closing at once would
+        // drop the last ones (a stop message, the last note ends).
+        if (out->api == RtMidi::UNIX_JACK && out->sent_any) {
+            auto since = std::chrono::steady_clock::now() - out->last_send;
+            if (since < jack_drain) std::this_thread::sleep_for(jack_drain - since);
+        }
         try {
-            out->closePort();
-            delete out;
+            out->port->closePort();
+            out->port.reset();
             return true;
         } catch (const RtMidiError&) {
             return false;
@@ -140,9 +149,13 @@ public:
     {
         auto* input = static_cast<input_t*>(handle);
         int code = 0;
+        // The callback stays set: RtMidi's JACK thread may be about to call it,
+        // and a cancelled one would be a null call. It drops what comes now,
+        // and deleting the port ends that thread before the record goes.
+        input->started = false;
         try {
-            input->port->cancelCallback();
             input->port->closePort();
+            input->port.reset();
         } catch (const RtMidiError& e) {
             code = static_cast<int>(e.getType()) + 1;
         }
@@ -154,6 +167,16 @@ public:
 
 private:
     struct port_t { RtMidi::Api api; unsigned index; std::string name; };
+
+    // Two cycles of a long JACK period (1024 frames at 48 kHz).
+    static constexpr std::chrono::milliseconds jack_drain{50};
+
+    struct output_t {
+        std::unique_ptr<RtMidiOut> port;
+        RtMidi::Api api = RtMidi::UNSPECIFIED;
+        bool sent_any = false;
+        std::chrono::steady_clock::time_point last_send;
+    };
 
     struct input_t {
         std::unique_ptr<RtMidiIn> port;
@@ -181,8 +204,11 @@ private:
 
     static bool send(void* handle, const unsigned char* bytes, size_t len)
     {
+        auto* out = static_cast<output_t*>(handle);
+        out->last_send = std::chrono::steady_clock::now();
+        out->sent_any = true;
         try {
-            static_cast<RtMidiOut*>(handle)->sendMessage(bytes, len);
+            out->port->sendMessage(bytes, len);
             return true;
         } catch (const RtMidiError&) {
             return false;
