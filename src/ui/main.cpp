@@ -4,6 +4,8 @@
 #include "program.h"
 #include "texts.h"
 
+#include <glibmm/error.h>
+#include <glibmm/main.h>
 #include <gtkmm/application.h>
 
 #include <csignal>
@@ -65,13 +67,32 @@ int main(int argc, char** argv)
     int status = 0;
     {
         MainWindow window(argc, argv, application);
+        // The toolkit reports a bad option and then still serves the main loop
+        // for the window it holds; an option handler that never ran means
+        // exactly that, and the program ends with status 1 at once.
+        bool options_handled = false;
         application->signal_handle_local_options().connect(
-            sigc::mem_fun(window, &MainWindow::on_handle_local_options));
+            [&window, &options_handled](const Glib::RefPtr<Glib::VariantDict>& options) {
+                options_handled = true;
+                return window.on_handle_local_options(options);
+            });
+        Glib::signal_idle().connect_once([&application, &options_handled] {
+            if (!options_handled)
+                application->quit();
+        });
         application->signal_command_line().connect(sigc::mem_fun(window, &MainWindow::on_cmdline));
-        application->register_application();
+        // glibmm reports a failed registration by throwing.
+        try {
+            application->register_application();
+        } catch (const Glib::Error& error) {
+            std::cerr << error.what() << std::endl;
+            std::exit(1);
+        }
         application->add_window(window);
         window.show();
         status = application->run();
+        if (!options_handled)
+            status = 1;
     }
     return status;
 }
