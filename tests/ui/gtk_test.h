@@ -2,10 +2,15 @@
 // the main loop the way the program would between events.
 #pragma once
 
+#include "main_window.h"
+#include "midi_memory_platform.h"
+
 #include <gtkmm/application.h>
 #include <gtkmm/window.h>
 
 #include <chrono>
+#include <memory>
+#include <string>
 
 namespace stepmill_test {
 
@@ -17,6 +22,14 @@ Glib::RefPtr<Gtk::Application> make_application();
 // Shows the window and gives it the keyboard focus; Xvfb has no window
 // manager to do it. False when the focus did not arrive within a second.
 bool show_focused(Gtk::Window& window);
+
+// Opens the program's one port on the in-memory platform, as the entry point
+// opens a device.
+bool open_memory_port(midi_memory_platform_t& platform);
+
+// The window as the program builds it for `stepmill 0 [song]`.
+std::unique_ptr<stepmill::MainWindow> make_window(Glib::RefPtr<Gtk::Application>& application,
+                                                  const std::string& song = "");
 
 // Handles every pending event, without blocking.
 void settle();

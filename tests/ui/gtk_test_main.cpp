@@ -2,12 +2,15 @@
 // test builds a window.
 #include "gtk_test.h"
 
+#include "program.h"
+
 #include <glibmm/main.h>
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 #include <gtkmm/main.h>
 
 #include <cstdio>
+#include <vector>
 
 namespace stepmill_test {
 
@@ -22,6 +25,24 @@ Glib::RefPtr<Gtk::Application> make_application()
     for (gunichar c : id)
         clean += (g_ascii_isalnum(static_cast<gchar>(c)) || c == '.') && c < 128 ? c : gunichar('_');
     return Gtk::Application::create(clean, Gio::APPLICATION_NON_UNIQUE);
+}
+
+bool open_memory_port(midi_memory_platform_t& platform)
+{
+    platform.out_devices = {"memory synth"};
+    midi_out.reset(create_midi_out());
+    return midi_out->open(0u);
+}
+
+std::unique_ptr<stepmill::MainWindow> make_window(Glib::RefPtr<Gtk::Application>& application,
+                                                  const std::string& song)
+{
+    std::string name = "stepmill", device = "0", path = song;
+    std::vector<char*> argv = {&name[0], &device[0]};
+    if (!song.empty())
+        argv.push_back(&path[0]);
+    argv.push_back(nullptr);
+    return std::make_unique<stepmill::MainWindow>(static_cast<int>(argv.size() - 1), argv.data(), application);
 }
 
 void settle()

@@ -44,13 +44,8 @@ protected:
     // sprite count, from a song file of that many sprites.
     void open_window(std::optional<uint64_t> sprites = std::nullopt)
     {
-        platform.out_devices = {"memory synth"};
-        midi_out.reset(create_midi_out());
-        ASSERT_TRUE(midi_out->open(0u));
+        ASSERT_TRUE(stepmill_test::open_memory_port(platform));
         application = stepmill_test::make_application();
-        static char name[] = "stepmill";
-        static char device[] = "0";
-        std::vector<char*> argv = {name, device};
         if (sprites) {
             Song song;
             song.reset_sprites(*sprites);
@@ -61,10 +56,8 @@ protected:
             song_path = path;
             g_free(path);
             ASSERT_TRUE(song.write(song_path));
-            argv.push_back(&song_path[0]);
         }
-        argv.push_back(nullptr);
-        window = std::make_unique<MainWindow>(static_cast<int>(argv.size() - 1), argv.data(), application);
+        window = stepmill_test::make_window(application, song_path);
         auto scripted = std::make_unique<ScriptedFileDialogs>();
         dialogs = scripted.get();
         window->dialogs = std::move(scripted);

@@ -23,14 +23,9 @@ namespace {
 class Strip : public ::testing::Test {
 protected:
     void SetUp() override {
-        platform.out_devices = {"memory synth"};
-        midi_out.reset(create_midi_out());
-        ASSERT_TRUE(midi_out->open(0u));
+        ASSERT_TRUE(stepmill_test::open_memory_port(platform));
         application = stepmill_test::make_application();
-        static char name[] = "stepmill";
-        static char device[] = "0";
-        char* argv[] = {name, device, nullptr};
-        window = std::make_unique<MainWindow>(2, argv, application);
+        window = stepmill_test::make_window(application);
         ASSERT_TRUE(stepmill_test::show_focused(*window));
     }
     void TearDown() override {
