@@ -33,10 +33,12 @@ void MainWindow::build_song_views() {
     for (uint32_t v : song.sequence) {
         auto column = new SequenceWidget(n, static_cast<int>(v));
         column->set_position(position++);
+        column->follow_rows_of(&icon_buttons);
         sequence_widgets.push_back(column);
         strip_box.pack_start(*column, Gtk::PACK_SHRINK, 0);
     }
     separate = new SeparateWidget(*this, n);
+    separate->follow_rows_of(&icon_buttons);
 }
 
 void MainWindow::clear_song_views() {
@@ -86,6 +88,7 @@ static void renumber(std::list<SequenceWidget*>::iterator it, std::list<Sequence
 void MainWindow::insert_entry(uint32_t sprite) {
     song.sequence.insert(cursor_entry, sprite);
     auto column = new SequenceWidget(song.sprites.size(), static_cast<int>(sprite));
+    column->follow_rows_of(&icon_buttons);
     auto it = sequence_widgets.insert(cursor_widget, column);
     strip_box.pack_start(*column, Gtk::PACK_SHRINK, 0);
     strip_box.reorder_child(*column, cursor_index);

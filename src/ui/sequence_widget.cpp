@@ -13,6 +13,12 @@ namespace stepmill {
 RowTextWidget::RowTextWidget(uint64_t rows)
     : Glib::ObjectBase("RowTextWidget"), rows(rows) {
     set_has_window(false);
+    set_valign(Gtk::ALIGN_START);
+}
+
+void RowTextWidget::follow_rows_of(const Gtk::Widget* source) {
+    row_source = source;
+    queue_resize();
 }
 
 void RowTextWidget::measure() const {
@@ -45,6 +51,11 @@ void RowTextWidget::get_preferred_width_vfunc(int& minimum, int& natural) const 
 void RowTextWidget::get_preferred_height_vfunc(int& minimum, int& natural) const {
     measure();
     minimum = natural = static_cast<int>(rows) * line_height;
+    if (row_source && rows > 0) {
+        int source_minimum = 0, source_natural = 0;
+        row_source->get_preferred_height(source_minimum, source_natural);
+        minimum = natural = std::max(natural, source_natural);
+    }
 }
 
 void RowTextWidget::get_preferred_width_for_height_vfunc(int, int& minimum, int& natural) const {

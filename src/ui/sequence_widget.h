@@ -16,9 +16,15 @@ class MainWindow;
 // A column of one text per row (row i belongs to sprite i), drawn like a
 // column of labels packed with expand into a box: every row at least one
 // text line high, the extra height shared out evenly, each text centred.
+// Given a column of equal rows to follow (the sprite buttons), it is exactly
+// as tall as that column, so its rows fall on the same pixels; it keeps to
+// the top of its box instead of spreading down a taller window.
 class RowTextWidget : public Gtk::Widget {
 public:
     RowTextWidget(uint64_t rows);
+
+    // The widget whose height this one takes; null for text lines only.
+    void follow_rows_of(const Gtk::Widget* source);
 
     uint64_t row_count() const { return rows; }
     // The text painted in row i.
@@ -42,6 +48,7 @@ private:
     void measure() const;
 
     uint64_t rows;
+    const Gtk::Widget* row_source = nullptr;
     mutable int line_height = -1;   // cached text metrics, -1 until measured
     mutable int text_width = -1;
 };

@@ -54,6 +54,7 @@ protected:
         window->cursor_index = -1;
         delete window->separate;
         window->separate = nullptr;
+        window->icon_buttons.rebuild(window->song.sprites.size());
         window->build_song_views();
         window->show_all_children(true);
         settle();
@@ -247,25 +248,23 @@ TEST_F(Strip, ColumnPaintsItsSprite) {
     SequenceWidget column(36, 5);
     for (uint64_t i = 0; i < 36; ++i)
         EXPECT_EQ(column.row_text(i), i == 5 ? Glib::ustring("5") : Glib::ustring(" ")) << "row " << i;
+    column.follow_rows_of(&window->icon_buttons);
     window->strip_box.pack_start(column, Gtk::PACK_SHRINK, 0);
     window->show_all_children(true);
     settle();
-    int y = 0, h = 0, next_y = 0, next_h = 0;
-    column.row_extent(5, y, h);
-    column.row_extent(6, next_y, next_h);
-    EXPECT_GT(h, 0);
-    EXPECT_EQ(next_y, y + h);
-    int last_y, last_h;
-    column.row_extent(35, last_y, last_h);
-    EXPECT_LE(last_y + last_h, column.get_allocated_height());
-    EXPECT_GE(last_y + last_h, column.get_allocated_height() - 0);
-    // Rows follow the sprite buttons down the body.
+    // Every row on the same pixels as its sprite button, and the column no
+    // taller than the buttons even where the window is taller.
     auto buttons = window->icon_buttons.get_children();
     ASSERT_EQ(buttons.size(), 36u);
-    auto it = std::next(buttons.begin(), 5);
-    int bx, by;
-    (*it)->translate_coordinates(column, 0, 0, bx, by);
-    EXPECT_NEAR(by, y, 1);
+    uint64_t r = 0;
+    for (Gtk::Widget* button : buttons) {
+        int y = 0, h = 0, bx = 0, by = 0;
+        column.row_extent(r, y, h);
+        button->translate_coordinates(column, 0, 0, bx, by);
+        EXPECT_EQ(y, by) << "row " << r;
+        EXPECT_EQ(h, button->get_allocated_height()) << "row " << r;
+        ++r;
+    }
 
     // Render it: ink only in row 5.
     int width = column.get_allocated_width(), height = column.get_allocated_height();
@@ -289,6 +288,39 @@ TEST_F(Strip, ColumnPaintsItsSprite) {
             EXPECT_EQ(ink[r], 0) << "row " << r;
     }
     window->strip_box.remove(column);
+}
+
+// The strip's columns and bar, built for songs of few and many sprites: each
+// row on the pixels of its sprite button, the columns as tall as the button
+// column, never spread down a window taller than the buttons.
+TEST_F(Strip, RowsFollowTheSpriteButtons) {
+    for (uint64_t count : {1u, 4u, 36u, 40u}) {
+        SCOPED_TRACE("sprites " + std::to_string(count));
+        window->song.reset_sprites(count);
+        window->song.sequence = {0, static_cast<uint32_t>(count - 1)};
+        reload();
+        window->on_player_position(0);
+        settle();
+        auto buttons = window->icon_buttons.get_children();
+        ASSERT_EQ(buttons.size(), count);
+        int total = 0;
+        for (Gtk::Widget* button : buttons)
+            total += button->get_allocated_height();
+        std::vector<RowTextWidget*> widgets(window->sequence_widgets.begin(), window->sequence_widgets.end());
+        widgets.push_back(window->separate);
+        for (RowTextWidget* widget : widgets) {
+            EXPECT_EQ(widget->get_allocated_height(), total);
+            uint64_t r = 0;
+            for (Gtk::Widget* button : buttons) {
+                int y = 0, h = 0, bx = 0, by = 0;
+                widget->row_extent(r, y, h);
+                button->translate_coordinates(*widget, 0, 0, bx, by);
+                EXPECT_EQ(y, by) << "row " << r;
+                EXPECT_EQ(h, button->get_allocated_height()) << "row " << r;
+                ++r;
+            }
+        }
+    }
 }
 
 }  // namespace
