@@ -7,7 +7,9 @@
 #include "sequence_widget.h"
 #include "texts.h"
 
+#include <atk/atk.h>
 #include <gdk/gdkkeysyms.h>
+#include <gtk/gtk.h>
 #include <glibmm/main.h>
 #include <gtest/gtest.h>
 
@@ -79,6 +81,11 @@ protected:
             ASSERT_NE(column, window->sequence_widgets.end());
             EXPECT_EQ(child, *column);
             EXPECT_EQ((*column)->row_text(*entry), sprite_label(*entry));
+            // Assistive technology reads the column's position and sprite.
+            int position = static_cast<int>(std::distance(window->sequence_widgets.begin(), column)) + 1;
+            AtkObject* accessible = gtk_widget_get_accessible(GTK_WIDGET((*column)->gobj()));
+            EXPECT_EQ(Glib::ustring(atk_object_get_name(accessible)),
+                      "列 " + std::to_string(position) + " スプライト " + sprite_label(*entry));
             ++column, ++entry, ++k;
         }
         EXPECT_EQ(bar, window->cursor_index);
