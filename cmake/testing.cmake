@@ -2,7 +2,7 @@
 #
 # stepmill_gtest(<name> SOURCES <files...> LIBS <targets...> [JACK] [TIMEOUT <s>])
 #   A GoogleTest executable, run by CTest as one test.
-#   JACK: the cases run against the private JACK server of this build (the
+#   JACK: the cases run, alone (timing matters), against the private JACK server of this build (the
 #   `jack` fixture), with JACK_DEFAULT_SERVER naming it.
 #
 # Every test runs with JACK_NO_START_SERVER so that nothing ever starts or meets
@@ -38,7 +38,7 @@ function(stepmill_gtest name)
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES ENVIRONMENT "${STEPMILL_TEST_ENV}" TIMEOUT ${T_TIMEOUT})
   if(T_JACK)
-    set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED jack RESOURCE_LOCK jack)
+    set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED jack RESOURCE_LOCK jack RUN_SERIAL TRUE)
   endif()
 endfunction()
 
@@ -52,6 +52,6 @@ function(stepmill_script_test name)
   endif()
   set_tests_properties(${name} PROPERTIES ENVIRONMENT "${STEPMILL_TEST_ENV}" TIMEOUT ${T_TIMEOUT})
   if(T_JACK)
-    set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED jack RESOURCE_LOCK jack)
+    set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED jack RESOURCE_LOCK jack RUN_SERIAL TRUE)
   endif()
 endfunction()
