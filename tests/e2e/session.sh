@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# Runs the scripted session of the real program: on the tests' display (or an
-# Xvfb of its own), in a D-Bus session of its own so that the accessibility
-# bus and registry belong to this session only.
+# Runs the scripted session of the real program on an Xvfb of its own (a
+# screen large enough for the window, and no other test's windows on it), in
+# a D-Bus session of its own so that the accessibility bus and registry
+# belong to this session only.
 #   session.sh <stepmill> <midi_probe> <trm_dump> <artifacts dir>
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-if [[ -z "${DISPLAY:-}" ]]; then
+if [[ -z "${STEPMILL_SESSION_DISPLAY:-}" ]]; then
+  export STEPMILL_SESSION_DISPLAY=1
   exec xvfb-run -a -s "-screen 0 1280x1024x24" "$here/session.sh" "$@"
 fi
 # The test environment switches the toolkit's accessibility bridge off; this

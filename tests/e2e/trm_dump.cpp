@@ -2,14 +2,22 @@
 // form the session test compares: one line for the tempo, one per sprite
 // ("sprite <i> beats <n>" and "<beat>:<note>,<note>" for every sounding
 // beat), one for the sequence. Reader messages go to standard error.
+// "trm_dump --title" prints the program's title, which the session expects on
+// the window and on the instrument's display.
+#include "program.h"
 #include "song.h"
 
 #include <iostream>
+#include <string>
 
 int main(int argc, char** argv)
 {
+    if (argc == 2 && std::string(argv[1]) == "--title") {
+        std::cout << program_title << "\n";
+        return 0;
+    }
     if (argc != 2) {
-        std::cerr << "usage: trm_dump <song.trm>\n";
+        std::cerr << "usage: trm_dump <song.trm> | --title\n";
         return 2;
     }
     Song song;
