@@ -7,9 +7,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <iostream>
 #include <memory>
-#include <thread>
 #include <vector>
 
 midi_platform_t::~midi_platform_t() = default;
@@ -49,7 +49,7 @@ public:
 
     unsigned out_count() override
     {
-        refresh<RtMidiOut>(out_ports);
+        refresh_out();
         return static_cast<unsigned>(out_ports.size());
     }
     bool out_name(unsigned id, std::string& name) override
@@ -62,17 +62,21 @@ public:
     {
         if (id >= out_ports.size()) return nullptr;
         quiet_cerr_t quiet;
-        try {
-            auto out = std::make_unique<output_t>();
-            out->api = out_ports[id].api;
-            out->port = std::make_unique<RtMidiOut>(out->api, client_name);
-            out->port->setErrorCallback(quiet_rtmidi);
-            out->port->openPort(out_ports[id].index, client_name);
-            if (!out->port->isPortOpen()) return nullptr;
-            return out.release();
-        } catch (const RtMidiError&) {
-            return nullptr;
+        auto out = std::make_unique<output_t>();
+        out->api = out_ports[id].api;
+        // A parked JACK output may have lost its server: then a fresh one.
+        for (bool parked_ok : {true, false}) {
+            RtMidiOut* port = take_output(out->api, parked_ok);
+            if (!port) return nullptr;
+            port->setErrorCallback(on_output_error, out.get());
+            port->openPort(out_ports[id].index, client_name);
+            if (port->isPortOpen()) {
+                out->port = port;
+                return out.release();
+            }
+            release_output(out->api, port, !parked_ok);
         }
+        return nullptr;
     }
     bool out_short(void* handle, uint32_t word) override
     {
@@ -87,24 +91,16 @@ public:
     bool out_close(void* handle) override
     {
         std::unique_ptr<output_t> out(static_cast<output_t*>(handle));
-        // JACK hands messages over in its next cycles: closing at once would
-        // drop the last ones (a stop message, the last note ends).
-        if (out->api == RtMidi::UNIX_JACK && out->sent_any) {
-            auto since = std::chrono::steady_clock::now() - out->last_send;
-            if (since < jack_drain) std::this_thread::sleep_for(jack_drain - since);
-        }
-        try {
-            out->port->closePort();
-            out->port.reset();
-            return true;
-        } catch (const RtMidiError&) {
-            return false;
-        }
+        // On JACK this returns once a process cycle has taken what was sent,
+        // so the last messages (a stop message) are not lost.
+        out->port->closePort();
+        release_output(out->api, out->port, true);
+        return true;
     }
 
     unsigned in_count() override
     {
-        refresh<RtMidiIn>(in_ports);
+        refresh_in();
         return static_cast<unsigned>(in_ports.size());
     }
     bool in_name(unsigned id, std::string& name) override
@@ -168,14 +164,10 @@ public:
 private:
     struct port_t { RtMidi::Api api; unsigned index; std::string name; };
 
-    // Two cycles of a long JACK period (1024 frames at 48 kHz).
-    static constexpr std::chrono::milliseconds jack_drain{50};
-
     struct output_t {
-        std::unique_ptr<RtMidiOut> port;
+        RtMidiOut* port = nullptr;   // from take_output, back through release_output
         RtMidi::Api api = RtMidi::UNSPECIFIED;
-        bool sent_any = false;
-        std::chrono::steady_clock::time_point last_send;
+        bool failed = false;   // RtMidi reported an error since the last send began
     };
 
     struct input_t {
@@ -202,36 +194,106 @@ private:
         if (input->events.on_short) input->events.on_short(input->events.user, word, ms);
     }
 
+    // RtMidi 5's JACK output frees its ring buffer before it closes its JACK
+    // client, so the client's process thread can read freed memory while the
+    // output is destroyed (seen as a crash under load). So a JACK output is
+    // never destroyed: closed, its port unregistered and its process callback
+    // idle, it waits here for the next open on the same server.
+    struct parked_t {
+        std::string server;
+        RtMidiOut* port;
+        bool usable;
+    };
+    static std::vector<parked_t>& parked()
+    {
+        static auto* outputs = new std::vector<parked_t>;   // lives as long as the process
+        return *outputs;
+    }
+    static std::string jack_server()
+    {
+        const char* name = std::getenv("JACK_DEFAULT_SERVER");
+        return name ? name : "default";
+    }
+
+    // A closed output of that API: a parked one, or a new one (null when the
+    // service is not there).
+    static RtMidiOut* take_output(RtMidi::Api api, bool parked_ok = true)
+    {
+        if (api == RtMidi::UNIX_JACK && parked_ok) {
+            const std::string server = jack_server();
+            for (auto it = parked().begin(); it != parked().end(); ++it) {
+                if (it->usable && it->server == server) {
+                    RtMidiOut* port = it->port;
+                    parked().erase(it);
+                    return port;
+                }
+            }
+        }
+        try {
+            auto port = std::make_unique<RtMidiOut>(api, client_name);
+            port->setErrorCallback(quiet_rtmidi);
+            return port.release();
+        } catch (const RtMidiError&) {
+            return nullptr;
+        }
+    }
+    static void release_output(RtMidi::Api api, RtMidiOut* port, bool usable)
+    {
+        port->setErrorCallback(quiet_rtmidi);
+        if (api == RtMidi::UNIX_JACK) {
+            parked().push_back({jack_server(), port, usable});
+        } else {
+            delete port;
+        }
+    }
+
+    static void on_output_error(RtMidiError::Type type, const std::string&, void* user)
+    {
+        if (type != RtMidiError::WARNING && type != RtMidiError::DEBUG_WARNING)
+            static_cast<output_t*>(user)->failed = true;
+    }
+
     static bool send(void* handle, const unsigned char* bytes, size_t len)
     {
         auto* out = static_cast<output_t*>(handle);
-        out->last_send = std::chrono::steady_clock::now();
-        out->sent_any = true;
-        try {
-            out->port->sendMessage(bytes, len);
-            return true;
-        } catch (const RtMidiError&) {
-            return false;
+        out->failed = false;
+        out->port->sendMessage(bytes, len);   // errors come to on_output_error
+        return !out->failed;
+    }
+    void refresh_out()
+    {
+        out_ports.clear();
+        for (RtMidi::Api api : apis()) {
+            quiet_cerr_t quiet;
+            RtMidiOut* probe = take_output(api);
+            if (!probe) continue;   // this service is not running here: it has no ports
+            unsigned n = probe->getPortCount();
+            for (unsigned i = 0; i < n; ++i) out_ports.push_back({api, i, probe->getPortName(i)});
+            release_output(api, probe, true);
         }
     }
-    template <class rtmidi_port_t>
-    void refresh(std::vector<port_t>& ports)
+    void refresh_in()
     {
-        ports.clear();
-        std::vector<RtMidi::Api> apis;
-        RtMidi::getCompiledApi(apis);
-        for (RtMidi::Api api : apis) {
-            if (api == RtMidi::RTMIDI_DUMMY) continue;
+        in_ports.clear();
+        for (RtMidi::Api api : apis()) {
             quiet_cerr_t quiet;
             try {
-                rtmidi_port_t probe(api, client_name);
+                RtMidiIn probe(api, client_name);
                 probe.setErrorCallback(quiet_rtmidi);
                 unsigned n = probe.getPortCount();
-                for (unsigned i = 0; i < n; ++i) ports.push_back({api, i, probe.getPortName(i)});
+                for (unsigned i = 0; i < n; ++i) in_ports.push_back({api, i, probe.getPortName(i)});
             } catch (const RtMidiError&) {
                 // This service is not running here: it simply has no ports.
             }
         }
+    }
+    static std::vector<RtMidi::Api> apis()
+    {
+        std::vector<RtMidi::Api> compiled, used;
+        RtMidi::getCompiledApi(compiled);
+        for (RtMidi::Api api : compiled)
+            if (api != RtMidi::RTMIDI_DUMMY) used.push_back(api);
+        return used;
     }
 
     std::vector<port_t> out_ports;

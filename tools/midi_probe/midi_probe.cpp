@@ -10,7 +10,9 @@
 //                              start of the cycle plus the event's frame
 //                              offset, so the period does not blur it
 // Standard input, one line each: hex bytes to send from CLIENT:out as one
-// event ("90 24 7f"), or "quit". SIGINT and SIGTERM end the probe cleanly.
+// event ("90 24 7f"), or "quit". The end of standard input, SIGINT and SIGTERM
+// end the probe cleanly too, so a probe whose test died never outlives it and
+// takes the next test's client name.
 #include <jack/jack.h>
 #include <jack/midiport.h>
 #include <jack/ringbuffer.h>
@@ -176,16 +178,15 @@ int main(int argc, char** argv)
     std::printf("ready\n");
     std::fflush(stdout);
 
-    bool reading = true;
     std::string pending;
     while (!done) {
         pollfd fd{STDIN_FILENO, POLLIN, 0};
-        int ready = poll(&fd, reading ? 1 : 0, 1);
+        int ready = poll(&fd, 1, 1);
         if (ready > 0 && (fd.revents & (POLLIN | POLLHUP))) {
             char buf[4096];
             ssize_t got = read(STDIN_FILENO, buf, sizeof buf);
             if (got <= 0) {
-                reading = false;
+                done = true;
             } else {
                 pending.append(buf, static_cast<size_t>(got));
                 size_t nl;

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,6 +15,7 @@ probe_process_t::probe_process_t(const std::string& client)
     if (pipe(in_pipe) != 0 || pipe(out_pipe) != 0) return;
     pid = fork();
     if (pid == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGTERM);   // never outlive a test that crashed
         dup2(in_pipe[0], STDIN_FILENO);
         dup2(out_pipe[1], STDOUT_FILENO);
         close(in_pipe[0]);
