@@ -65,7 +65,10 @@ void MainWindow::on_player_position(uint64_t p) {
     cursor_entry = std::next(song.sequence.begin(), cursor_index);
     cursor_widget = std::next(sequence_widgets.begin(), cursor_index);
     strip_box.reorder_child(*separate, cursor_index);
-    show_all_children(true);
+    // Of the window's widgets only a newly packed bar can be hidden: showing
+    // it is what showing them all would do, without walking every column of
+    // a long sequence on each key.
+    separate->show();
 }
 
 void MainWindow::keep_visible(const Gdk::Rectangle& r) {
@@ -94,7 +97,7 @@ void MainWindow::insert_entry(uint32_t sprite) {
     strip_box.reorder_child(*column, cursor_index);
     renumber(it, sequence_widgets.end(), static_cast<uint64_t>(cursor_index));
     cursor_index += 1;
-    show_all_children(true);
+    column->show();
 }
 
 void MainWindow::erase_before_cursor() {
@@ -132,14 +135,12 @@ bool MainWindow::on_key_press_event(GdkEventKey* event) {
             cursor_index = -1;
             icon_buttons.grab_focus();
             strip_box.remove(*separate);
-            show_all_children(true);
             keep_visible(Gdk::Rectangle(0, 0, 1, 1));
         } else if (cursor_index >= 1) {
             cursor_index -= 1;
             --cursor_entry;
             --cursor_widget;
             strip_box.reorder_child(*separate, cursor_index);
-            show_all_children(true);
         }
         return true;
     }
@@ -150,13 +151,12 @@ bool MainWindow::on_key_press_event(GdkEventKey* event) {
             cursor_widget = sequence_widgets.begin();
             strip_box.pack_start(*separate, Gtk::PACK_SHRINK, 0);
             strip_box.reorder_child(*separate, 0);
-            show_all_children(true);
+            separate->show();
         } else if (cursor_index < length) {
             cursor_index += 1;
             ++cursor_entry;
             ++cursor_widget;
             strip_box.reorder_child(*separate, cursor_index);
-            show_all_children(true);
         }
         strip_box.grab_focus();
         return true;
@@ -171,12 +171,10 @@ bool MainWindow::on_key_press_event(GdkEventKey* event) {
         if (cursor_index >= 1) {
             erase_before_cursor();
             cursor_index -= 1;
-            show_all_children(true);
         }
     } else if (event->keyval == GDK_KEY_Delete) {
         if (cursor_index >= 0 && cursor_index < length) {
             erase_at_cursor();
-            show_all_children(true);
         }
     } else {
         int sprite = key_sprite(event->keyval);

@@ -3,10 +3,47 @@
 #include "main_window.h"
 #include "texts.h"
 
+#include <gtk/gtk-a11y.h>
 #include <gtk/gtk.h>
 #include <pangomm/layout.h>
 
 #include <algorithm>
+
+namespace {
+
+// A column's accessible name is made when asked, from the column's position
+// then: an edit near the start of a long sequence moves every later column,
+// and renaming thousands of accessible objects on each key would be slow.
+struct ColumnAccessible {
+    GtkWidgetAccessible parent;
+};
+struct ColumnAccessibleClass {
+    GtkWidgetAccessibleClass parent_class;
+};
+
+GType column_accessible_get_type();
+G_DEFINE_TYPE(ColumnAccessible, column_accessible, GTK_TYPE_WIDGET_ACCESSIBLE)
+
+const gchar* column_get_name(AtkObject* accessible)
+{
+    GtkWidget* widget = gtk_accessible_get_widget(GTK_ACCESSIBLE(accessible));
+    auto* column = widget ? dynamic_cast<stepmill::SequenceWidget*>(Glib::wrap(widget)) : nullptr;
+    if (!column)
+        return nullptr;
+    // The string lives in the object until the next call, as ATK expects.
+    g_free(accessible->name);
+    accessible->name = g_strdup(column->accessible_name().c_str());
+    return accessible->name;
+}
+
+void column_accessible_class_init(ColumnAccessibleClass* klass)
+{
+    ATK_OBJECT_CLASS(klass)->get_name = column_get_name;
+}
+
+void column_accessible_init(ColumnAccessible*) {}
+
+}  // namespace
 
 namespace stepmill {
 
@@ -110,7 +147,9 @@ bool RowTextWidget::on_draw(const Cairo::RefPtr<Cairo::Context>& cr) {
 
 SequenceWidget::SequenceWidget(uint64_t sprite_count, int sprite)
     : Glib::ObjectBase("SequenceWidget"), RowTextWidget(sprite_count), sprite(sprite),
-      label(sprite_label(static_cast<uint64_t>(sprite))) {}
+      label(sprite_label(static_cast<uint64_t>(sprite))) {
+    gtk_widget_class_set_accessible_type(GTK_WIDGET_GET_CLASS(gobj()), column_accessible_get_type());
+}
 
 SequenceWidget::~SequenceWidget() = default;
 
@@ -127,13 +166,13 @@ Glib::ustring SequenceWidget::widest_text() const {
     return wl >= ws ? label : Glib::ustring(" ");
 }
 
-// Position is 1-based, as a user counts the columns: "列 3 スプライト 5".
 void SequenceWidget::set_position(uint64_t p) {
-    if (p == position)
-        return;
     position = p;
-    Glib::ustring name = "列 " + Glib::ustring::format(p + 1) + " スプライト " + label;
-    atk_object_set_name(gtk_widget_get_accessible(GTK_WIDGET(gobj())), name.c_str());
+}
+
+// Position is 1-based, as a user counts the columns: "列 3 スプライト 5".
+Glib::ustring SequenceWidget::accessible_name() const {
+    return "列 " + Glib::ustring::format(position + 1) + " スプライト " + label;
 }
 
 SeparateWidget::SeparateWidget(MainWindow& main_window, uint64_t sprite_count)

@@ -60,8 +60,10 @@ public:
     ~SequenceWidget() override;
 
     Glib::ustring row_text(uint64_t i) const override;
-    // The name assistive technology reads: position (1-based) and sprite.
+    // The column's place in the sequence, for the name assistive technology
+    // reads: position (1-based) and sprite.
     void set_position(uint64_t position);
+    Glib::ustring accessible_name() const;
 
 protected:
     Glib::ustring widest_text() const override;

@@ -3,7 +3,6 @@
 #include "main_window.h"
 #include "program.h"
 
-#include <gtk/gtk.h>
 
 namespace stepmill {
 
@@ -56,7 +55,8 @@ SpriteWindow::SpriteWindow(uint64_t index, Sprite& sprite, const Glib::ustring& 
       sprite(&sprite),
       beats_label("ビート数"),
       beats_spin(0.0, 0),
-      beats_box(Gtk::ORIENTATION_HORIZONTAL, 0) {
+      beats_box(Gtk::ORIENTATION_HORIZONTAL, 0),
+      note_grid(drum_note_count, note_button_name) {
     beats_spin.set_wrap(false);
     beats_spin.set_range(1.0, 32.0);
     beats_spin.set_increments(1.0, 4.0);
@@ -64,6 +64,14 @@ SpriteWindow::SpriteWindow(uint64_t index, Sprite& sprite, const Glib::ustring& 
     beats_box.pack_start(beats_label, Gtk::PACK_SHRINK, 0);
     beats_box.pack_start(beats_spin, Gtk::PACK_SHRINK, 0);
     get_content_area()->add(beats_box);
+    note_grid.signal_toggled().connect(sigc::mem_fun(*this, &SpriteWindow::on_note_toggled));
+    note_grid.set_hexpand(true);
+    note_grid.set_vexpand(true);
+    // Column 1 stays empty, as the labels' neighbour in the layout; the boxes
+    // span every row, which are all of one height so they meet the labels.
+    grid.set_row_spacing(0);
+    grid.set_row_homogeneous(true);
+    grid.attach(note_grid, 2, 0, 1, static_cast<int>(drum_note_count));
     build_grid();
     get_content_area()->add(grid);
 
@@ -91,8 +99,8 @@ bool SpriteWindow::on_delete_event(GdkEventAny*) { return true; }
 void SpriteWindow::build_grid() {
     clear_grid();
     rows.resize(drum_note_count);
-    grid.set_row_spacing(0);
     uint64_t beats = sprite->beats;
+    note_grid.set_beats(beats);
     for (uint64_t r = 0; r < drum_note_count; ++r) {
         const DrumNote& e = drum_note_table[r];
         NoteRow* row = new NoteRow;
@@ -100,21 +108,12 @@ void SpriteWindow::build_grid() {
         row->label.set_text(e.name);
         row->label.set_hexpand(true);
         row->label.set_vexpand(true);
-        // Column 1 stays empty, as the label's neighbour in the layout.
         grid.attach(row->label, 0, static_cast<int>(r), 1, 1);
         row->buttons.resize(beats);
         for (uint64_t b = 0; b < beats; ++b) {
-            auto button = new Gtk::CheckButton;
-            row->buttons[b] = button;
-            // Set before the handler is connected, so building is silent.
-            button->set_active(sprite->notes[b].test(e.note));
-            button->signal_toggled().connect(
-                sigc::bind(sigc::mem_fun(*this, &SpriteWindow::on_note_toggled), r, b));
-            button->set_hexpand(true);
-            button->set_vexpand(true);
-            atk_object_set_name(gtk_widget_get_accessible(GTK_WIDGET(button->gobj())),
-                                note_button_name(r, b).c_str());
-            grid.attach(*button, static_cast<int>(b) + 2, static_cast<int>(r), 1, 1);
+            row->buttons[b] = new NoteCell(note_grid, r, b);
+            // Quietly: building makes no sound.
+            note_grid.set_active_quietly(r, b, sprite->notes[b].test(e.note));
         }
     }
 }
@@ -122,17 +121,15 @@ void SpriteWindow::build_grid() {
 void SpriteWindow::clear_grid() {
     for (NoteRow* row : rows) {
         grid.remove(row->label);
-        for (Gtk::CheckButton* button : row->buttons) {
-            grid.remove(*button);
+        for (NoteCell* button : row->buttons)
             delete button;
-        }
         delete row;
     }
     rows.clear();
 }
 
 void SpriteWindow::on_note_toggled(uint64_t row, uint64_t beat) {
-    Gtk::CheckButton* button = rows[row]->buttons[beat];
+    NoteCell* button = rows[row]->buttons[beat];
     uint8_t note = drum_note_table[row].note;
     if (button->get_active()) {
         if (midi_out)

@@ -2,10 +2,10 @@
 // sound. Non-modal; hidden rather than destroyed when closed.
 #pragma once
 
+#include "note_grid.h"
 #include "song.h"
 
 #include <gtkmm/box.h>
-#include <gtkmm/checkbutton.h>
 #include <gtkmm/dialog.h>
 #include <gtkmm/grid.h>
 #include <gtkmm/label.h>
@@ -32,9 +32,11 @@ constexpr int response_play_stop = 0;
 
 class SpriteWindow : public Gtk::Dialog {
 public:
+    // A row of the grid: the instrument's label, and its boxes in
+    // `note_grid` (owned; index = beat).
     struct NoteRow {
         Gtk::Label label;
-        std::vector<Gtk::CheckButton*> buttons;   // owned; index = beat
+        std::vector<NoteCell*> buttons;
     };
 
     SpriteWindow(uint64_t index, Sprite& sprite, const Glib::ustring& title, MainWindow& main_window);
@@ -52,6 +54,7 @@ public:
     Gtk::SpinButton beats_spin;
     Gtk::Box beats_box;
     Gtk::Grid grid;
+    NoteGrid note_grid;   // every row's boxes, beside the labels
 
 protected:
     void on_realize() override;
@@ -62,7 +65,7 @@ protected:
 };
 
 // "クローズド・ハイハット 3": the instrument and the beat, counted from 1 as
-// a user counts them. Assistive technology finds the grid's buttons by it.
+// a user counts them. Assistive technology finds the grid's boxes by it.
 Glib::ustring note_button_name(uint64_t row, uint64_t beat);
 
 }  // namespace stepmill

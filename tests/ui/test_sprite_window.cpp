@@ -9,11 +9,12 @@
 #include <atk/atk.h>
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
-#include <gtkmm/checkbutton.h>
+#include <gdk/gdkkeysyms.h>
 
 #include <cstdio>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 using namespace stepmill;
@@ -70,8 +71,9 @@ protected:
     std::string song_path;
 };
 
-// A row of the grid: its label and buttons where the table puts them, the
-// buttons' states from the sprite's notes, each named for assistive technology.
+// A row of the grid: its label where the table puts it, its boxes on the
+// label's pixels, their states from the sprite's notes, each a check box
+// named for assistive technology.
 TEST_F(Editor, GridShowsTheDrumTableInOrder) {
     open_window();
     Sprite& sprite = window->song.sprites[1];
@@ -81,26 +83,144 @@ TEST_F(Editor, GridShowsTheDrumTableInOrder) {
     SpriteWindow& editor = present(1);
     EXPECT_EQ(editor.get_title(), "1");
     ASSERT_EQ(editor.rows.size(), 34u);
+    AtkObject* grid = gtk_widget_get_accessible(GTK_WIDGET(editor.note_grid.gobj()));
+    ASSERT_EQ(atk_object_get_n_accessible_children(grid), 34 * 8);
+    int previous_bottom = 0;
     for (uint64_t r = 0; r < editor.rows.size(); ++r) {
         SCOPED_TRACE("row " + std::to_string(r));
         auto* row = editor.rows[r];
         EXPECT_EQ(row->label.get_text(), drum_note_table[r].name);
         EXPECT_EQ(editor.grid.get_child_at(0, static_cast<int>(r)), &row->label);
+        int label_x = 0, label_y = 0;
+        ASSERT_TRUE(row->label.translate_coordinates(editor.note_grid, 0, 0, label_x, label_y));
         ASSERT_EQ(row->buttons.size(), 8u);
         for (uint64_t b = 0; b < 8; ++b) {
-            Gtk::CheckButton* button = row->buttons[b];
-            EXPECT_EQ(editor.grid.get_child_at(static_cast<int>(b) + 2, static_cast<int>(r)), button);
+            NoteCell* button = row->buttons[b];
+            Gdk::Rectangle area = button->area();
+            EXPECT_EQ(area.get_y(), label_y) << "beat " << b;
+            EXPECT_EQ(area.get_height(), row->label.get_allocated_height()) << "beat " << b;
+            EXPECT_GT(area.get_width(), 10) << "beat " << b;
             EXPECT_EQ(button->get_active(), sprite.notes[b].test(drum_note_table[r].note)) << "beat " << b;
-            AtkObject* accessible = gtk_widget_get_accessible(GTK_WIDGET(button->gobj()));
-            EXPECT_EQ(Glib::ustring(atk_object_get_name(accessible)),
+            AtkObject* box = button->accessible();
+            EXPECT_EQ(Glib::ustring(atk_object_get_name(box)),
                       Glib::ustring(drum_note_table[r].name) + " " + std::to_string(b + 1));
+            EXPECT_EQ(atk_object_get_role(box), ATK_ROLE_CHECK_BOX);
+            AtkStateSet* states = atk_object_ref_state_set(box);
+            EXPECT_EQ(atk_state_set_contains_state(states, ATK_STATE_CHECKED) != FALSE, button->get_active());
+            EXPECT_TRUE(atk_state_set_contains_state(states, ATK_STATE_SHOWING));
+            g_object_unref(states);
+            AtkObject* child = atk_object_ref_accessible_child(grid, static_cast<gint>(r * 8 + b));
+            EXPECT_EQ(child, box);
+            g_object_unref(child);
         }
+        EXPECT_GE(label_y, previous_bottom) << "rows overlap";
+        previous_bottom = label_y + row->label.get_allocated_height();
     }
     EXPECT_EQ(active_count(editor), 3);
-    AtkObject* hat = gtk_widget_get_accessible(GTK_WIDGET(editor.rows[8]->buttons[2]->gobj()));
-    EXPECT_STREQ(atk_object_get_name(hat), "クローズド・ハイハット 3");
+    EXPECT_STREQ(atk_object_get_name(editor.rows[8]->buttons[2]->accessible()), "クローズド・ハイハット 3");
     EXPECT_TRUE(editor.rows[0]->buttons[0]->is_focus());
     EXPECT_TRUE(platform.sent.empty()) << "building the grid made a sound";
+}
+
+// The boxes as a user meets them: a mouse click toggles the box under it and
+// takes the focus there; the space bar toggles the focused box; the arrows
+// and Tab move the focus from box to box and, past the edge, out of the grid;
+// assistive technology's click and extents reach the same box.
+TEST_F(Editor, BoxesAnswerMouseKeysAndAssistiveTechnology) {
+    open_window();
+    SpriteWindow& editor = present(0);
+    ASSERT_TRUE(stepmill_test::show_focused(editor));
+    Sprite& sprite = window->song.sprites[0];
+    NoteGrid& grid = editor.note_grid;
+
+    auto click = [&](uint64_t row, uint64_t beat) {
+        Gdk::Rectangle area = editor.rows[row]->buttons[beat]->area();
+        for (GdkEventType type : {GDK_BUTTON_PRESS, GDK_BUTTON_RELEASE}) {
+            GdkEvent* event = gdk_event_new(type);
+            event->button.window = GDK_WINDOW(g_object_ref(grid.get_window()->gobj()));
+            event->button.button = 1;
+            event->button.x = area.get_x() + area.get_width() / 2.0;
+            event->button.y = area.get_y() + area.get_height() / 2.0;
+            gdk_event_set_device(event, gdk_seat_get_pointer(gdk_display_get_default_seat(gdk_display_get_default())));
+            gtk_main_do_event(event);
+            gdk_event_free(event);
+        }
+        stepmill_test::settle();
+    };
+    auto key = [&](guint keyval) {
+        GdkEvent* event = gdk_event_new(GDK_KEY_PRESS);
+        event->key.window = GDK_WINDOW(g_object_ref(editor.get_window()->gobj()));
+        event->key.keyval = keyval;
+        // Key bindings (the focus keys) match the hardware key, as for a real press.
+        GdkKeymapKey* keys = nullptr;
+        gint n = 0;
+        if (gdk_keymap_get_entries_for_keyval(gdk_keymap_get_for_display(gdk_display_get_default()), keyval, &keys, &n) &&
+            n > 0)
+            event->key.hardware_keycode = static_cast<guint16>(keys[0].keycode);
+        g_free(keys);
+        gdk_event_set_device(event, gdk_seat_get_keyboard(gdk_display_get_default_seat(gdk_display_get_default())));
+        gtk_main_do_event(event);
+        gdk_event_free(event);
+        stepmill_test::settle();
+    };
+    auto focused_box = [&]() -> std::pair<int, int> {
+        for (uint64_t r = 0; r < 34; ++r)
+            for (uint64_t b = 0; b < 8; ++b)
+                if (editor.rows[r]->buttons[b]->is_focus())
+                    return {static_cast<int>(r), static_cast<int>(b)};
+        return {-1, -1};
+    };
+
+    click(8, 2);   // closed hi-hat, beat 3
+    EXPECT_TRUE(sprite.notes[2].test(42));
+    ASSERT_EQ(platform.sent.size(), 1u);
+    EXPECT_EQ(platform.sent[0].bytes, (std::vector<unsigned char>{0x99, 42, 127}));
+    EXPECT_EQ(focused_box(), std::make_pair(8, 3)) << "the focus walks on from the clicked box";
+    key(GDK_KEY_space);
+    EXPECT_TRUE(sprite.notes[3].test(42));
+    EXPECT_EQ(focused_box(), std::make_pair(8, 4));
+
+    struct Move { guint keyval; std::pair<int, int> to; };
+    const std::vector<Move> moves = {
+        {GDK_KEY_Down, {9, 4}}, {GDK_KEY_Left, {9, 3}}, {GDK_KEY_Up, {8, 3}}, {GDK_KEY_Right, {8, 4}},
+        {GDK_KEY_Tab, {8, 5}},
+    };
+    for (const Move& m : moves) {
+        key(m.keyval);
+        EXPECT_EQ(focused_box(), m.to) << gdk_keyval_name(m.keyval);
+    }
+    editor.rows[33]->buttons[7]->grab_focus();
+    key(GDK_KEY_Tab);
+    EXPECT_EQ(focused_box(), std::make_pair(-1, -1)) << "Tab at the last box leaves the grid";
+    EXPECT_NE(editor.get_focus(), &grid);
+
+    AtkObject* snare = editor.rows[3]->buttons[0]->accessible();
+    ASSERT_TRUE(ATK_IS_ACTION(snare));
+    platform.sent.clear();
+    EXPECT_TRUE(atk_action_do_action(ATK_ACTION(snare), 0));
+    EXPECT_TRUE(sprite.notes[0].test(38));
+    EXPECT_EQ(platform.sent.size(), 1u);
+    AtkStateSet* states = atk_object_ref_state_set(snare);
+    EXPECT_TRUE(atk_state_set_contains_state(states, ATK_STATE_CHECKED));
+    g_object_unref(states);
+    gint x, y, w, h, gx, gy, gw, gh;
+    atk_component_get_extents(ATK_COMPONENT(snare), &x, &y, &w, &h, ATK_XY_SCREEN);
+    atk_component_get_extents(ATK_COMPONENT(gtk_widget_get_accessible(GTK_WIDGET(grid.gobj()))), &gx, &gy, &gw, &gh,
+                              ATK_XY_SCREEN);
+    Gdk::Rectangle area = editor.rows[3]->buttons[0]->area();
+    EXPECT_EQ(x - gx, area.get_x());
+    EXPECT_EQ(y - gy, area.get_y());
+    EXPECT_EQ(w, area.get_width());
+
+    // Apply drops the old boxes: their accessible objects say so.
+    g_object_ref(snare);
+    editor.beats_spin.set_value(4);
+    press(editor, Gtk::RESPONSE_APPLY);
+    states = atk_object_ref_state_set(snare);
+    EXPECT_TRUE(atk_state_set_contains_state(states, ATK_STATE_DEFUNCT));
+    g_object_unref(states);
+    g_object_unref(snare);
+    EXPECT_EQ(atk_object_get_n_accessible_children(gtk_widget_get_accessible(GTK_WIDGET(grid.gobj()))), 34 * 4);
 }
 
 // Toggling on previews the note once and sets it; off is silent and clears
@@ -152,11 +272,10 @@ TEST_F(Editor, ApplyChangesTheBeats) {
         press(editor, Gtk::RESPONSE_APPLY);
         EXPECT_EQ(sprite.beats, s.beats);
         ASSERT_EQ(editor.rows.size(), 34u);
-        for (auto* row : editor.rows) {
+        for (auto* row : editor.rows)
             ASSERT_EQ(row->buttons.size(), s.beats);
-            for (auto* button : row->buttons)
-                EXPECT_TRUE(button->get_visible());
-        }
+        EXPECT_EQ(editor.note_grid.beat_count(), s.beats);
+        EXPECT_TRUE(editor.note_grid.get_visible());
         EXPECT_EQ(active_count(editor), s.active);
         for (uint64_t b = 0; b < s.beats; ++b)
             EXPECT_EQ(sprite.notes[b].test(38), static_cast<int>(b) < s.active) << "beat " << b;
@@ -196,8 +315,8 @@ TEST_F(Editor, SpritesFromAFile) {
         EXPECT_EQ(empty.rows[r]->label.get_text(), drum_note_table[r].name);
         EXPECT_TRUE(empty.rows[r]->label.get_visible());
     }
-    Gtk::Widget* focus = empty.get_focus();
-    EXPECT_EQ(dynamic_cast<Gtk::CheckButton*>(focus), nullptr);
+    EXPECT_NE(empty.get_focus(), &empty.note_grid);
+    EXPECT_FALSE(empty.note_grid.get_can_focus()) << "no box to take the focus";
 }
 
 // Play/stop stops whatever plays, the sequence included, and otherwise
