@@ -6,6 +6,7 @@
 #include "play_core.h"
 #include "player.h"
 #include "probe_process.h"
+#include "timed_port.h"
 #include "program.h"
 
 #include <glibmm/main.h>
@@ -69,23 +70,6 @@ void fill_demanding_song(Song& song)
     song.sequence = {0, 0, 1, 0, 0, 2, 1, 1, 0, 2};
 }
 
-// The real port, with the moment each note start left the player.
-class timed_out_t : public midi_out_t {
-public:
-    explicit timed_out_t(midi_out_t* port) : port(port) {}
-    bool is_opened() const override { return port->is_opened(); }
-    bool open(unsigned id) override { return port->open(id); }
-    bool open(const char* n) override { return port->open(n); }
-    bool close() override { return port->close(); }
-    bool putbuf(const unsigned char* buf, size_t len) override
-    {
-        if (len == 3 && buf[0] == 0x99 && buf[2] != 0) sent_us.push_back(wall_seconds() * 1e6);
-        return port->putbuf(buf, len);
-    }
-    std::unique_ptr<midi_out_t> port;
-    std::vector<double> sent_us;
-};
-
 double percentile(std::vector<double> v, double p)
 {
     if (v.empty()) return 0;
@@ -113,7 +97,10 @@ bool run(unsigned period, double seconds, run_result_t& result)
     bool ok = false;
     {
         probe_process_t probe;
-        auto* timed = new timed_out_t(create_midi_out());
+        // The moment each note start left the player.
+        auto* timed = new timed_out_t(create_midi_out(), [](const unsigned char* buf, size_t len) {
+            return len == 3 && buf[0] == 0x99 && buf[2] != 0;
+        });
         midi_out.reset(timed);
         if (probe.wait_ready() && midi_out->open("probe:in")) {
             ok = true;

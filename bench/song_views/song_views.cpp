@@ -7,6 +7,7 @@
 #include "main_window.h"
 #include "midi_out.h"
 #include "probe_process.h"
+#include "timed_port.h"
 #include "program.h"
 #include "sequence_widget.h"
 #include "sprite_window.h"
@@ -244,24 +245,6 @@ void measure_views(Glib::RefPtr<Gtk::Application>& app, const std::string& big)
     settle();
 }
 
-// The port, noting when each closed hi-hat left the player.
-class timed_out_t : public midi_out_t {
-public:
-    explicit timed_out_t(midi_out_t* port) : port(port) {}
-    bool is_opened() const override { return port->is_opened(); }
-    bool open(unsigned id) override { return port->open(id); }
-    bool open(const char* n) override { return port->open(n); }
-    bool close() override { return port->close(); }
-    bool putbuf(const unsigned char* buf, size_t len) override
-    {
-        if (len == 3 && buf[0] == 0x99 && buf[1] == 42 && buf[2] != 0 && recording) sent_ms.push_back(now_ms());
-        return port->putbuf(buf, len);
-    }
-    std::unique_ptr<midi_out_t> port;
-    bool recording = false;
-    std::vector<double> sent_ms;
-};
-
 struct phase_t {
     const char* name;
     std::function<void(MainWindow&, int)> action;   // the k-th action of the phase
@@ -312,7 +295,7 @@ void measure_playing(Glib::RefPtr<Gtk::Application>& app, timed_out_t& port, pro
                 "probe_max_ms");
     auto loop = Glib::MainLoop::create();
     for (const phase_t& phase : phases) {
-        port.sent_ms.clear();
+        port.sent_us.clear();
         probe.clear();
         port.recording = true;
         window->player.start_sequence(song);
@@ -334,11 +317,11 @@ void measure_playing(Glib::RefPtr<Gtk::Application>& app, timed_out_t& port, pro
             if (ev.bytes.size() == 3 && ev.bytes[0] == 0x99 && ev.bytes[1] == 42 && ev.bytes[2] != 0)
                 probe_ms.push_back(double(ev.usec) / 1000.0);
         stats_t send, arrive;
-        for (size_t i = 0; i < port.sent_ms.size(); ++i)
-            send.add(port.sent_ms[i] - port.sent_ms[0] - double(i) * beat_ms);
+        for (size_t i = 0; i < port.sent_us.size(); ++i)
+            send.add((port.sent_us[i] - port.sent_us[0]) / 1000.0 - double(i) * beat_ms);
         for (size_t i = 0; i < probe_ms.size(); ++i)
             arrive.add(probe_ms[i] - probe_ms[0] - double(i) * beat_ms);
-        std::printf("%-28s %7zu %8d %12.2f %12.2f %12.2f\n", phase.name, port.sent_ms.size(), k, send.at(0.99),
+        std::printf("%-28s %7zu %8d %12.2f %12.2f %12.2f\n", phase.name, port.sent_us.size(), k, send.at(0.99),
                     send.max(), arrive.max());
         std::fflush(stdout);
         for (SpriteWindow* editor : window->sprite_windows)
@@ -348,7 +331,7 @@ void measure_playing(Glib::RefPtr<Gtk::Application>& app, timed_out_t& port, pro
     }
 
     // Opening the big song while playing: the one action allowed to be slow.
-    port.sent_ms.clear();
+    port.sent_us.clear();
     port.recording = true;
     window->player.start_sequence(song);
     double open_ms = 0;
@@ -403,7 +386,11 @@ int main(int argc, char** argv)
         setenv("JACK_NO_START_SERVER", "1", 1);
         {
             probe_process_t probe;
-            auto* port = new timed_out_t(create_midi_out());
+            // When each closed hi-hat left the player.
+            auto* port = new timed_out_t(create_midi_out(), [](const unsigned char* buf, size_t len) {
+                return len == 3 && buf[0] == 0x99 && buf[1] == 42 && buf[2] != 0;
+            });
+            port->recording = false;
             midi_out.reset(port);
             if (probe.wait_ready() && midi_out->open("probe:in")) {
                 measure_playing(app, *port, probe, seconds, big);
