@@ -221,6 +221,25 @@ int outer(const GtkBorder& b, bool horizontal)
     return horizontal ? b.left + b.right : b.top + b.bottom;
 }
 
+GtkBorder margin_of(GtkStyleContext* style)
+{
+    GtkBorder margin;
+    gtk_style_context_get_margin(style, gtk_style_context_get_state(style), &margin);
+    return margin;
+}
+
+// Border and padding together, in the style's current state.
+GtkBorder edges_of(GtkStyleContext* style)
+{
+    GtkStateFlags state = gtk_style_context_get_state(style);
+    GtkBorder border, padding;
+    gtk_style_context_get_border(style, state, &border);
+    gtk_style_context_get_padding(style, state, &padding);
+    auto sum = [](gint16 a, gint16 b) { return static_cast<gint16>(a + b); };
+    return GtkBorder{sum(border.left, padding.left), sum(border.right, padding.right), sum(border.top, padding.top),
+                     sum(border.bottom, padding.bottom)};
+}
+
 }  // namespace
 
 namespace stepmill {
@@ -425,33 +444,13 @@ const NoteGrid::look_t& NoteGrid::look() const {
             child_style(gtk_widget_get_style_context(self->Gtk::Widget::gobj()), "checkbutton", false);
         self->check_style = child_style(button_style, "check", true);
     }
-    auto border_box = [](GtkStyleContext* style, bool horizontal) {
-        GtkStateFlags state = gtk_style_context_get_state(style);
-        GtkBorder border, padding;
-        gtk_style_context_get_border(style, state, &border);
-        gtk_style_context_get_padding(style, state, &padding);
-        int minimum = 0;
-        gtk_style_context_get(style, state, horizontal ? "min-width" : "min-height", &minimum, nullptr);
-        return outer(border, horizontal) + outer(padding, horizontal) + minimum;
-    };
-    auto margin = [](GtkStyleContext* style) {
-        GtkBorder m;
-        gtk_style_context_get_margin(style, gtk_style_context_get_state(style), &m);
-        return m;
-    };
-    auto edges = [](GtkStyleContext* style) {
-        GtkStateFlags state = gtk_style_context_get_state(style);
-        GtkBorder border, padding;
-        gtk_style_context_get_border(style, state, &border);
-        gtk_style_context_get_padding(style, state, &padding);
-        return GtkBorder{static_cast<gint16>(border.left + padding.left), static_cast<gint16>(border.right + padding.right),
-                         static_cast<gint16>(border.top + padding.top),
-                         static_cast<gint16>(border.bottom + padding.bottom)};
-    };
-    GtkBorder check_margin = margin(check_style), button_margin = margin(button_style);
-    GtkBorder button_edges = edges(button_style);
-    measured.box_width = border_box(check_style, true);
-    measured.box_height = border_box(check_style, false);
+    int min_width = 0, min_height = 0;
+    gtk_style_context_get(check_style, gtk_style_context_get_state(check_style), "min-width", &min_width,
+                          "min-height", &min_height, nullptr);
+    GtkBorder check_margin = margin_of(check_style), check_edges = edges_of(check_style);
+    GtkBorder button_margin = margin_of(button_style), button_edges = edges_of(button_style);
+    measured.box_width = outer(check_edges, true) + min_width;
+    measured.box_height = outer(check_edges, false) + min_height;
     measured.box_x = button_margin.left + button_edges.left + check_margin.left;
     measured.cell_width = outer(button_margin, true) + outer(button_edges, true) + outer(check_margin, true) +
                           measured.box_width;
@@ -512,14 +511,11 @@ void NoteGrid::paint_box(const Cairo::RefPtr<Cairo::Context>& cr, int x, int y, 
         auto flags = static_cast<GtkStateFlags>(state);
         gtk_style_context_set_state(button_style, flags);
         gtk_style_context_set_state(check_style, flags);
-        GtkBorder border, padding;
-        gtk_style_context_get_border(check_style, flags, &border);
-        gtk_style_context_get_padding(check_style, flags, &padding);
+        GtkBorder edges = edges_of(check_style);
         gtk_render_background(check_style, box->cobj(), 0, 0, l.box_width, l.box_height);
         gtk_render_frame(check_style, box->cobj(), 0, 0, l.box_width, l.box_height);
-        gtk_render_check(check_style, box->cobj(), border.left + padding.left, border.top + padding.top,
-                         l.box_width - outer(border, true) - outer(padding, true),
-                         l.box_height - outer(border, false) - outer(padding, false));
+        gtk_render_check(check_style, box->cobj(), edges.left, edges.top, l.box_width - outer(edges, true),
+                         l.box_height - outer(edges, false));
     }
     cr->set_source(surface, x, y);
     cr->rectangle(x, y, l.box_width, l.box_height);
@@ -624,40 +620,20 @@ bool NoteGrid::on_focus(Gtk::DirectionType direction) {
         grab_focus();
         return true;
     }
-    uint64_t row = focus / beats, beat = focus % beats;
+    const uint64_t row = focus / beats, beat = focus % beats;
+    uint64_t to = none;
     switch (direction) {
-    case Gtk::DIR_TAB_FORWARD:
-        if (focus + 1 >= rows * beats)
-            return false;
-        move_focus(focus + 1);
-        return true;
-    case Gtk::DIR_TAB_BACKWARD:
-        if (focus == 0)
-            return false;
-        move_focus(focus - 1);
-        return true;
-    case Gtk::DIR_LEFT:
-        if (beat == 0)
-            return false;
-        move_focus(focus - 1);
-        return true;
-    case Gtk::DIR_RIGHT:
-        if (beat + 1 >= beats)
-            return false;
-        move_focus(focus + 1);
-        return true;
-    case Gtk::DIR_UP:
-        if (row == 0)
-            return false;
-        move_focus(focus - beats);
-        return true;
-    case Gtk::DIR_DOWN:
-        if (row + 1 >= rows)
-            return false;
-        move_focus(focus + beats);
-        return true;
+    case Gtk::DIR_TAB_FORWARD: if (focus + 1 < rows * beats) to = focus + 1; break;
+    case Gtk::DIR_TAB_BACKWARD: if (focus > 0) to = focus - 1; break;
+    case Gtk::DIR_LEFT: if (beat > 0) to = focus - 1; break;
+    case Gtk::DIR_RIGHT: if (beat + 1 < beats) to = focus + 1; break;
+    case Gtk::DIR_UP: if (row > 0) to = focus - beats; break;
+    case Gtk::DIR_DOWN: if (row + 1 < rows) to = focus + beats; break;
     }
-    return false;
+    if (to == none)
+        return false;   // past the edge: the focus leaves the grid
+    move_focus(to);
+    return true;
 }
 
 bool NoteGrid::on_focus_in_event(GdkEventFocus* event) {
