@@ -8,7 +8,9 @@ set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 if [[ -z "${STEPMILL_SESSION_DISPLAY:-}" ]]; then
   export STEPMILL_SESSION_DISPLAY=1
-  exec xvfb-run -a -s "-screen 0 1280x1024x24" "$here/session.sh" "$@"
+  # Searching from a number of its own, not from the 99 every other
+  # xvfb-run starts at, so that two starting at once do not race for it.
+  exec xvfb-run -a -n $((200 + $$ % 700)) -s "-screen 0 1280x1024x24" "$here/session.sh" "$@"
 fi
 # The test environment switches the toolkit's accessibility bridge off; this
 # session is driven through it.

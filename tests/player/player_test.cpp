@@ -6,23 +6,28 @@
 
 #include <glibmm/main.h>
 
-#include <chrono>
-#include <memory>
 #include <vector>
 
 namespace {
 
 using bytes_t = std::vector<unsigned char>;
+using notes_t = std::vector<std::pair<uint32_t, bytes_t>>;   // ms after the start, note message
 
-// A song, a player on a clock the test moves, and the MIDI port on the
-// in-memory platform.
+std::pair<uint32_t, bytes_t> on(uint32_t t, uint8_t note) { return {t, {0x99, note, 127}}; }
+std::pair<uint32_t, bytes_t> off(uint32_t t, uint8_t note) { return {t, {0x99, note, 0}}; }
+
+// Roland DT1 messages to the display at 20 00 00: the title's first 20 characters, and the reset.
+const bytes_t start_message = {0xF0, 0x41, 0x10, 0x16, 0x12, 0x20, 0x00, 0x00, 'G', 'r', 'o', 'o', 'v', 'e', 'P',
+                               'l', 'o', 't', 't', 'e', 'r', 'S', 't', 'u', 'd', 'i', 'o', ' ', 0x6C, 0xF7};
+const bytes_t stop_message = {0xF0, 0x41, 0x10, 0x16, 0x12, 0x20, 0x01, 0x00, 0x00, 0x5F, 0xF7};
+
+// A song, a player on a clock the test moves, and the port on the in-memory platform.
 struct rig_t {
     midi_memory_platform_t platform;
     Song song;
-    uint32_t now = 0;
+    uint32_t now, origin = 0;
     Player player{[this] { return now; }};
     std::vector<uint64_t> positions;
-    uint32_t origin = 0;   // clock reading at the last start
 
     explicit rig_t(uint32_t start = 0) : now(start)
     {
@@ -33,17 +38,16 @@ struct rig_t {
     }
     ~rig_t() { midi_out.reset(); }
 
-    Sprite& sprite(uint64_t beats, std::vector<std::pair<unsigned, unsigned>> beat_notes)
+    void sprite(uint64_t beats, std::vector<std::pair<unsigned, unsigned>> beat_notes)
     {
         song.sprites.emplace_back(&song, beats);
         for (auto [b, n] : beat_notes) song.sprites.back().notes[b].set(n);
-        return song.sprites.back();
     }
-    // Ticks every millisecond from `from` to `until` (after the start; 0 marks a new start) and
-    // returns the note messages with the tick at which each went out.
-    std::vector<std::pair<uint32_t, bytes_t>> run(uint32_t from, uint32_t until)
+    // Ticks every millisecond of [from, until] after the start (from 0: after a new
+    // start), so a tick inside a beat that sent anything would show.
+    notes_t run(uint32_t from, uint32_t until)
     {
-        std::vector<std::pair<uint32_t, bytes_t>> out;
+        notes_t out;
         if (from == 0) origin = player.start_time_ms;
         for (uint32_t t = from; t <= until; ++t) {
             now = origin + t;
@@ -60,110 +64,64 @@ struct rig_t {
 
 TEST(Player, BeatTimesOfALoopedSprite)
 {
-    for (uint32_t start : {0u, 0xFFFFFFFFu - 3000u}) {   // also across the clock's wrap
+    for (uint32_t start : {0u, 0xFFFFFFFFu - 3000u}) {   // the second start crosses the clock's wrap
         rig_t rig(start);
-        rig.sprite(8, {{0, 36}, {1, 42}, {2, 42}, {3, 42}, {4, 38}, {5, 42}, {6, 42}, {7, 42}});
+        rig.sprite(8, {{0, 36}, {1, 37}, {2, 38}, {3, 39}, {4, 40}, {5, 41}, {6, 42}, {7, 43}});
         rig.player.start_sprite(rig.song, 0);
-        auto notes = rig.run(0, 6100);
-        ASSERT_EQ(notes.size(), 25u) << start;
-        for (size_t i = 0; i < notes.size(); ++i) {
-            EXPECT_EQ(notes[i].first, 2000 * (i / 8) + 250 * (i % 8)) << start << " note " << i;
-            EXPECT_EQ(notes[i].second[0], 0x99);
-            EXPECT_EQ(notes[i].second[2], 127);
-        }
+        notes_t expected;   // beat k of pass n at 2000n + 250k ms
+        for (uint32_t i = 0; i < 25; ++i)
+            expected.push_back(on(2000 * (i / 8) + 250 * (i % 8), uint8_t(36 + i % 8)));
+        EXPECT_EQ(rig.run(0, 6100), expected) << start;
     }
 }
 
-TEST(Player, SequencePositionsAndNoteOrder)
+// A sequence's notes and positions, also after the song changed under the running
+// player: an entry naming no sprite is a silent bar, what is gone stops it.
+TEST(Player, SequenceNotesAndPositions)
 {
-    rig_t rig;
-    rig.sprite(4, {{0, 36}, {0, 42}, {1, 42}});
-    rig.sprite(2, {});
-    rig.song.sequence = {0, 1, 0};
-    rig.player.start_sequence(rig.song);
-    auto notes = rig.run(0, 6500);
-    EXPECT_EQ(rig.positions, (std::vector<uint64_t>{0, 1, 2, 0}));
-    std::vector<std::pair<uint32_t, bytes_t>> expected = {
-        {0, {0x99, 36, 127}}, {0, {0x99, 42, 127}},                          // beat 0
-        {500, {0x99, 36, 0}}, {500, {0x99, 42, 0}}, {500, {0x99, 42, 127}},  // beat 1
-        {1000, {0x99, 42, 0}},                                               // beat 2 is silent
-        {4000, {0x99, 36, 127}}, {4000, {0x99, 42, 127}},                    // third entry
-        {4500, {0x99, 36, 0}}, {4500, {0x99, 42, 0}}, {4500, {0x99, 42, 127}},
-        {5000, {0x99, 42, 0}},
-        {6000, {0x99, 36, 127}}, {6000, {0x99, 42, 127}},                    // and round again
-        {6500, {0x99, 36, 0}}, {6500, {0x99, 42, 0}}, {6500, {0x99, 42, 127}},
-    };
-    EXPECT_EQ(notes, expected);
-}
-
-TEST(Player, TempoChangeKeepsThePosition)
-{
-    rig_t rig;
-    rig.sprite(4, {{0, 36}, {1, 36}, {2, 36}, {3, 36}});
-    rig.player.start_sprite(rig.song, 0);
-    auto before = rig.run(0, 1000);   // 120 bpm: beats at 0, 500, 1000
-    EXPECT_EQ(before.size(), 3u);
-    rig.player.set_tempo(60);         // half a bar left, now 2 s long
-    auto after = rig.run(1001, 5000);
-    ASSERT_GE(after.size(), 2u);
-    EXPECT_NEAR(after[0].first, 2000, 1);
-    EXPECT_NEAR(after[1].first, 3000, 1);
-}
-
-TEST(Player, DisplayMessagesAndRestart)
-{
-    rig_t rig;
-    rig.sprite(4, {});
-    rig.song.sequence = {0};
-    rig.player.start_sequence(rig.song);
-    EXPECT_TRUE(rig.player.is_playing());
-    bytes_t start = {0xF0, 0x41, 0x10, 0x16, 0x12, 0x20, 0x00, 0x00};
-    for (char c : std::string("GroovePlotterStudio ")) start.push_back(static_cast<unsigned char>(c));
-    unsigned sum = 0x20;
-    for (char c : std::string("GroovePlotterStudio ")) sum += static_cast<unsigned char>(c);
-    start.push_back((0u - sum) & 0x7F);
-    start.push_back(0xF7);
-    ASSERT_EQ(rig.platform.sent.size(), 1u);
-    EXPECT_EQ(rig.platform.sent[0].bytes, start);
-
-    rig.run(0, 2500);
-    rig.player.start_sprite(rig.song, 0);   // a restart sends the display again, from time 0
-    EXPECT_EQ(rig.platform.sent.back().bytes, start);
-    EXPECT_EQ(rig.player.last_elapsed_ms, 0xFFFFFFFFu);
-    rig.player.stop();
-    EXPECT_FALSE(rig.player.is_playing());
-    EXPECT_EQ(rig.platform.sent.back().bytes,
-              (bytes_t{0xF0, 0x41, 0x10, 0x16, 0x12, 0x20, 0x01, 0x00, 0x00, 0x5F, 0xF7}));
-}
-
-// What a changed song does to a running player: never read outside it.
-TEST(Player, MeetsAChangedSong)
-{
+    const notes_t notes = {on(0, 36), on(0, 42), off(500, 36), off(500, 42), on(500, 42), off(1000, 42),
+                           on(4000, 36), on(4000, 42), off(4500, 36), off(4500, 42), on(4500, 42), off(5000, 42),
+                           on(6000, 36), on(6000, 42), off(6500, 36), off(6500, 42), on(6500, 42)};
     struct { const char* name; PlayMode mode; void (*change)(Song&); bool plays; } cases[] = {
+        {"unchanged", Sequence, [](Song&) {}, true},
+        {"entry names no sprite", Sequence, [](Song& s) { s.sprites.pop_back(); }, true},
         {"sequence emptied", Sequence, [](Song& s) { s.sequence.clear(); }, false},
         {"sprite gone", SingleSprite, [](Song& s) { s.sprites.clear(); }, false},
-        {"entry names no sprite", Sequence, [](Song& s) { s.sprites.pop_back(); }, true},
-        {"tempo 0", Sequence, [](Song& s) { s.bpm = 0; }, true},
     };
     for (const auto& c : cases) {
         rig_t rig;
-        rig.sprite(4, {{0, 36}});
-        rig.sprite(0, {});
-        rig.song.sequence = {1, 0};
-        if (c.mode == Sequence) c.change(rig.song);
+        rig.sprite(4, {{0, 36}, {0, 42}, {1, 42}});
+        rig.sprite(2, {});
+        rig.song.sequence = {0, 1, 0};
         c.mode == Sequence ? rig.player.start_sequence(rig.song) : rig.player.start_sprite(rig.song, 0);
-        if (c.mode == SingleSprite) c.change(rig.song);
-        auto notes = rig.run(0, 5000);
+        c.change(rig.song);
+        EXPECT_EQ(rig.run(0, 6500), c.plays ? notes : notes_t{}) << c.name;
+        EXPECT_EQ(rig.positions, (c.plays ? std::vector<uint64_t>{0, 1, 2, 0} : std::vector<uint64_t>())) << c.name;
         EXPECT_EQ(rig.player.is_playing(), c.plays) << c.name;
-        if (c.name == std::string("entry names no sprite")) {
-            // The entry without a sprite is a silent bar; the next one plays.
-            ASSERT_FALSE(notes.empty()) << c.name;
-            EXPECT_EQ(notes[0].first, 2000u) << c.name;
-        }
-        if (!c.plays) {
-            EXPECT_EQ(rig.platform.sent.back().bytes[6], 0x01) << c.name;   // the reset message
-        }
+        EXPECT_EQ(rig.platform.sent.back().bytes == stop_message, !c.plays) << c.name;
     }
+}
+
+// Tempo, restart and stop while playing, and what the display is sent.
+TEST(Player, TempoRestartAndStop)
+{
+    rig_t rig;
+    rig.sprite(4, {{0, 36}, {1, 37}, {2, 38}, {3, 39}});
+    rig.song.sequence = {0};
+    rig.player.start_sprite(rig.song, 0);
+    ASSERT_EQ(rig.platform.sent.size(), 1u);
+    EXPECT_EQ(rig.platform.sent[0].bytes, start_message);
+    rig.run(0, 1000);          // 120 bpm: beats at 0, 500, 1000
+    rig.player.set_tempo(60);  // one second into the bar: half of it is left, and it now lasts 2 s
+    EXPECT_EQ(rig.run(1001, 5000), (notes_t{on(2000, 39), on(3000, 36), on(4000, 37), on(5000, 38)}));
+    rig.player.start_sequence(rig.song);   // a restart shows the title again and plays from 0
+    EXPECT_EQ(rig.platform.sent.back().bytes, start_message);
+    EXPECT_EQ(rig.run(0, 0), notes_t{on(0, 36)});
+    rig.run(1, 4500);
+    EXPECT_EQ(rig.positions, std::vector<uint64_t>{0});   // one entry: its position never changes
+    rig.player.stop();
+    EXPECT_EQ(rig.platform.sent.back().bytes, stop_message);
+    EXPECT_TRUE(rig.run(0, 2500).empty());
 }
 
 // On a real main loop the player plays, and sleeps between its beats.
@@ -171,20 +129,12 @@ TEST(Player, SleepsBetweenBeatsOnTheMainLoop)
 {
     rig_t rig;
     unsigned clock_reads = 0;
-    Player player([&] {
-        ++clock_reads;
-        using namespace std::chrono;
-        return static_cast<uint32_t>(
-            duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
-    });
+    Player player([&] { ++clock_reads; return static_cast<uint32_t>(g_get_monotonic_time() / 1000); });
     rig.sprite(4, {{0, 36}, {1, 38}, {2, 36}, {3, 38}});
     auto loop = Glib::MainLoop::create();
     Glib::signal_timeout().connect_once([&] { loop->quit(); }, 1100);
     player.start_sprite(rig.song, 0);
     loop->run();
-    player.stop();
-    size_t notes = 0;
-    for (const auto& m : rig.platform.sent) notes += m.bytes.size() == 3;
-    EXPECT_EQ(notes, 3u);           // 120 bpm, four beats a bar: 0, 500, 1000 ms
-    EXPECT_LT(clock_reads, 400u);   // woken at most every 10 ms, not spinning
+    EXPECT_EQ(rig.platform.sent.size(), 4u);   // the title, then notes at 0, 500 and 1000 ms
+    EXPECT_LT(clock_reads, 400u);              // woken at most every 10 ms, not spinning
 }

@@ -5,7 +5,6 @@
 #include "program.h"
 
 #include <glibmm/main.h>
-#include <gtest/gtest.h>
 #include <gtk/gtk.h>
 #include <gtkmm/main.h>
 
@@ -14,35 +13,67 @@
 
 namespace stepmill_test {
 
-Glib::RefPtr<Gtk::Application> make_application()
-{
-    const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
-    Glib::ustring id = "org.stepmill.test";
-    if (test)
-        id += Glib::ustring(".") + test->test_suite_name() + "." + test->name();
-    // Parameterised tests put '/' in their names; ids take only [A-Za-z0-9_.].
-    Glib::ustring clean;
-    for (gunichar c : id)
-        clean += (g_ascii_isalnum(static_cast<gchar>(c)) || c == '.') && c < 128 ? c : gunichar('_');
-    return Gtk::Application::create(clean, Gio::APPLICATION_NON_UNIQUE);
-}
-
-bool open_memory_port(midi_memory_platform_t& platform)
+void WindowTest::open_window(const std::string& song)
 {
     platform.out_devices = {"memory synth"};
     midi_out.reset(create_midi_out());
-    return midi_out->open(0u);
-}
-
-std::unique_ptr<stepmill::MainWindow> make_window(Glib::RefPtr<Gtk::Application>& application,
-                                                  const std::string& song)
-{
+    ASSERT_TRUE(midi_out->open(0u));
+    // An id of the test's own: no earlier test's application can collide.
+    const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string id = std::string("org.stepmill.test.") + test->test_suite_name() + "." + test->name();
+    for (char& c : id)
+        if (!g_ascii_isalnum(c) && c != '.')
+            c = '_';
+    application = Gtk::Application::create(id, Gio::APPLICATION_NON_UNIQUE);
     std::string name = "stepmill", device = "0", path = song;
     std::vector<char*> argv = {&name[0], &device[0]};
     if (!song.empty())
         argv.push_back(&path[0]);
     argv.push_back(nullptr);
-    return std::make_unique<stepmill::MainWindow>(static_cast<int>(argv.size() - 1), argv.data(), application);
+    window = std::make_unique<stepmill::MainWindow>(static_cast<int>(argv.size() - 1), argv.data(), application);
+    script_dialogs();
+    // The sprite actions are looked up on a registered application.
+    application->register_application();
+    application->add_window(*window);
+    ASSERT_TRUE(show_focused(*window));
+}
+
+void WindowTest::close_window()
+{
+    if (window)
+        window->player.stop();
+    window.reset();
+    midi_out.reset();
+}
+
+void WindowTest::script_dialogs()
+{
+    auto scripted = std::make_unique<stepmill::ScriptedFileDialogs>();
+    dialogs = scripted.get();
+    window->dialogs = std::move(scripted);
+}
+
+bool WindowTest::press(guint keyval, GdkModifierType state, Gtk::Window* target)
+{
+    Gtk::Window& to = target ? *target : *window;
+    GdkEvent* event = gdk_event_new(GDK_KEY_PRESS);
+    event->key.window = GDK_WINDOW(g_object_ref(to.get_window()->gobj()));
+    event->key.keyval = keyval;
+    event->key.state = state;
+    event->key.send_event = TRUE;
+    // Accelerators and focus keys match the hardware key, as for a real press.
+    GdkKeymapKey* keys = nullptr;
+    gint n = 0;
+    if (gdk_keymap_get_entries_for_keyval(gdk_keymap_get_for_display(gdk_display_get_default()), keyval, &keys,
+                                          &n) &&
+        n > 0)
+        event->key.hardware_keycode = static_cast<guint16>(keys[0].keycode);
+    g_free(keys);
+    gdk_event_set_device(event, gdk_seat_get_keyboard(gdk_display_get_default_seat(gdk_display_get_default())));
+    gboolean handled = gtk_widget_event(GTK_WIDGET(to.gobj()), event);
+    gdk_event_free(event);
+    settle_frame(to);
+    return handled;
 }
 
 void settle()
@@ -65,12 +96,7 @@ void settle_frame(Gtk::Widget& widget)
     // A frame is due within a refresh interval; the timeout only keeps a
     // display that stopped drawing from hanging the test.
     bool late = false;
-    sigc::connection guard = Glib::signal_timeout().connect(
-        [&late] {
-            late = true;
-            return false;
-        },
-        2000);
+    auto guard = Glib::signal_timeout().connect([&late] { return late = true, false; }, 2000);
     while (!ticked && !late)
         Glib::MainContext::get_default()->iteration(true);
     guard.disconnect();
