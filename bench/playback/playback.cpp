@@ -1,17 +1,35 @@
-// Plays a demanding song through the real MIDI port to our probe on a private
-// JACK server, and prints how well the notes keep time and what it costs.
+// Plays a demanding song to our probe on private JACK servers and prints how
+// well the notes keep time and what it costs, for three ways of playing:
 //
-//   bench_playback [seconds per run, default 30] [periods..., default 64 256 1024]
+//   engine    the program's engine on its own JACK client, each event at its frame
+//   thread    the engine on the sender thread, through RtMidi's JACK output
+//             (how the ALSA sequencer and every other service are served)
+//   mainloop  playback as it ran before the engine: ticks on the GUI main
+//             loop that send "now" through RtMidi
+//   bare      no playback, only a JACK client with an empty process callback:
+//             the floor of what any JACK client costs here
+//
+// each idle, with two busy loops on both cores, and with the main loop
+// blocked for 500 ms every 2 s.
+//
+//   bench_playback [seconds per run, default 10] [periods..., default 64 256 1024 2048]
+#include "midi_jack_driver.h"
 #include "midi_out.h"
+#include "midi_platform.h"
+#include "midi_thread_driver.h"
 #include "play_core.h"
 #include "player.h"
 #include "probe_process.h"
-#include "timed_port.h"
 #include "program.h"
 
+#include <RtMidi.h>
 #include <glibmm/main.h>
+#include <jack/jack.h>
+#include <jack/midiport.h>
 
+#include <signal.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -20,26 +38,20 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
 namespace {
 
+constexpr double rate = 48000.0;   // the servers' sample rate
+
 double cpu_seconds()
 {
     rusage r{};
     getrusage(RUSAGE_SELF, &r);
     return double(r.ru_utime.tv_sec + r.ru_stime.tv_sec) + double(r.ru_utime.tv_usec + r.ru_stime.tv_usec) * 1e-6;
-}
-
-// The calling thread's alone: the player's work on the main loop, without the
-// MIDI service's own thread (RtMidi's JACK process callback, once a period).
-double thread_cpu_seconds()
-{
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
 }
 
 double wall_seconds()
@@ -77,138 +89,330 @@ double percentile(std::vector<double> v, double p)
     return v[std::min(v.size() - 1, static_cast<size_t>(p * double(v.size() - 1) + 0.5))];
 }
 
-struct run_result_t {
-    size_t expected = 0, received = 0;
-    bool same_order = false;
-    double median_us = 0, p99_us = 0, max_us = 0, drift_us = 0;
-    double send_p99_us = 0;   // of the moments the player sent, before the MIDI service
-    double cpu_timer = 0, cpu_idle = 0, cpu_main = 0;
+const unsigned char start_text[23] = {0x20, 0x00, 0x00, 'G', 'r', 'o', 'o', 'v', 'e', 'P', 'l',
+                                      'o',  't',  't',  'e', 'r', 'S', 't', 'u', 'd', 'i', 'o', ' '};
+const unsigned char stop_text[4] = {0x20, 0x01, 0x00, 0x00};
+
+// Playback as it was before the engine: a main-loop timer that wakes at each
+// beat (every 10 ms at the latest), works out what is due since its last
+// tick, and sends it at once through RtMidi.
+class mainloop_player_t : private play_sink_t {
+public:
+    explicit mainloop_player_t(RtMidiOut& out) : out(out) {}
+
+    void start(const Song& song)
+    {
+        snapshot = std::make_unique<song_snapshot_t>(song);
+        plan = play_plan_t{snapshot.get(), Sequence, 0, {}};
+        plan.timeline.rate = 1e6;
+        plan.timeline.bars_per_second = double(song.bpm) / 240.0;
+        plan.timeline.anchor = now_us();
+        state = play_state_t();
+        done = plan.timeline.anchor;
+        sysex(start_text, sizeof start_text);
+        arm(0);
+    }
+    void stop()
+    {
+        timer.disconnect();
+        sysex(stop_text, sizeof stop_text);
+    }
+
+private:
+    static uint64_t now_us()
+    {
+        return uint64_t(std::chrono::duration_cast<std::chrono::microseconds>(
+                            std::chrono::steady_clock::now().time_since_epoch())
+                            .count());
+    }
+    void arm(unsigned ms)
+    {
+        timer = Glib::signal_timeout().connect([this] { return tick(); }, ms, Glib::PRIORITY_DEFAULT_IDLE);
+    }
+    bool tick()
+    {
+        const uint64_t now = now_us();
+        play_span(plan, done, now + 1, state, *this);
+        done = now + 1;
+        const uint64_t next = next_beat(plan, done, state);
+        const uint64_t wait = next == play_never ? 10 : std::min<uint64_t>(10, (next - std::min(next, now) + 999) / 1000);
+        arm(static_cast<unsigned>(std::max<uint64_t>(1, wait)));
+        return false;
+    }
+    void note(uint64_t, uint8_t n, bool on) override
+    {
+        const unsigned char m[3] = {0x99, n, static_cast<unsigned char>(on ? 127 : 0)};
+        out.sendMessage(m, 3);
+    }
+    void position(uint64_t, uint64_t) override {}
+    void sysex(const unsigned char* data, size_t len)
+    {
+        std::vector<unsigned char> m = {0xF0, 0x41, 0x10, 0x16, 0x12};
+        unsigned sum = 0;
+        for (size_t i = 0; i < len; ++i) m.push_back(data[i]), sum += data[i];
+        m.push_back(static_cast<unsigned char>((0u - sum) & 0x7F));
+        m.push_back(0xF7);
+        out.sendMessage(&m);
+    }
+
+    RtMidiOut& out;
+    std::unique_ptr<song_snapshot_t> snapshot;
+    play_plan_t plan;
+    play_state_t state;
+    uint64_t done = 0;
+    sigc::connection timer;
 };
 
-// Plays `seconds` of the song with the player's own timer, then the same song
-// on an always-ready idle handler for comparison of the CPU time.
-bool run(unsigned period, double seconds, run_result_t& result)
-{
-    std::string server = "stepmill-bench-" + std::to_string(getpid()) + "-" + std::to_string(period);
-    std::string start = std::string(JACK_SERVER_SCRIPT) + " start " + server + " " + std::to_string(period);
-    if (std::system(start.c_str()) != 0) return false;
-    setenv("JACK_DEFAULT_SERVER", server.c_str(), 1);
-    setenv("JACK_NO_START_SERVER", "1", 1);
-    bool ok = false;
+// A JACK client that does nothing in its period but clear its port.
+class bare_client_t {
+public:
+    bare_client_t()
     {
-        probe_process_t probe;
-        // The moment each note start left the player.
-        auto* timed = new timed_out_t(create_midi_out(), [](const unsigned char* buf, size_t len) {
-            return len == 3 && buf[0] == 0x99 && buf[2] != 0;
-        });
-        midi_out.reset(timed);
-        if (probe.wait_ready() && midi_out->open("probe:in")) {
-            ok = true;
-            Song song;
-            fill_demanding_song(song);
-            auto loop = Glib::MainLoop::create();
-            Player player;
-
-            // The player's own timer.
-            double cpu0 = cpu_seconds(), main0 = thread_cpu_seconds(), wall0 = wall_seconds();
-            player.start_sequence(song);
-            Glib::signal_timeout().connect_once([&] { loop->quit(); }, static_cast<unsigned>(seconds * 1000));
-            loop->run();
-            player.stop();
-            const double wall = wall_seconds() - wall0;
-            result.cpu_timer = (cpu_seconds() - cpu0) / wall * 100.0;
-            result.cpu_main = (thread_cpu_seconds() - main0) / wall * 100.0;
-            const uint64_t played_us = uint64_t(player.last_elapsed_ms) * 1000 + 1;
-
-            // The notes that should have sounded, and those that did.
-            play_plan_t plan{&song, Sequence, 0, song.bpm / 240.0};
-            NoteSet sounding;
-            play_span_t ideal;
-            play_span(plan, 0, played_us, sounding, ideal);
-            std::vector<play_event_t> starts;
-            for (const play_event_t& ev : ideal.events)
-                if (ev.on) starts.push_back(ev);
-            usleep(200000);   // the last period reaches the probe
-            std::vector<probe_process_t::event_t> got;
-            for (const auto& ev : probe.events())
-                if (ev.bytes.size() == 3 && ev.bytes[0] == 0x99 && ev.bytes[2] != 0) got.push_back(ev);
-            result.expected = starts.size();
-            result.received = got.size();
-            result.same_order = got.size() == starts.size();
-            std::vector<double> errors, send_errors;
-            for (size_t i = 0; i < std::min(timed->sent_us.size(), starts.size()); ++i)
-                send_errors.push_back(std::fabs(timed->sent_us[i] - timed->sent_us[0] -
-                                                double(starts[i].time_us - starts[0].time_us)));
-            result.send_p99_us = percentile(send_errors, 0.99);
-            for (size_t i = 0; i < std::min(got.size(), starts.size()); ++i) {
-                if (got[i].bytes[1] != starts[i].note) result.same_order = false;
-                double ideal_us = double(starts[i].time_us - starts[0].time_us);
-                double real_us = double(got[i].usec - got[0].usec);
-                errors.push_back(real_us - ideal_us);
-            }
-            std::vector<double> magnitude;
-            for (double e : errors) magnitude.push_back(std::fabs(e));
-            result.median_us = percentile(magnitude, 0.5);
-            result.p99_us = percentile(magnitude, 0.99);
-            result.max_us = magnitude.empty() ? 0 : *std::max_element(magnitude.begin(), magnitude.end());
-            // Drift: the mean error of the last tenth against that of the first tenth.
-            size_t tenth = std::max<size_t>(1, errors.size() / 10);
-            if (errors.size() >= 2 * tenth) {
-                double first = 0, last = 0;
-                for (size_t i = 0; i < tenth; ++i) first += errors[i], last += errors[errors.size() - 1 - i];
-                result.drift_us = (last - first) / double(tenth);
-            }
-
-            // The same work on an idle handler that is always ready.
-            const double idle_seconds = std::min(seconds, 5.0);
-            player.start_sequence(song);
-            player.idle_connection.disconnect();
-            sigc::connection idle = Glib::signal_idle().connect(sigc::mem_fun(player, &Player::on_idle),
-                                                                Glib::PRIORITY_DEFAULT_IDLE);
-            cpu0 = cpu_seconds();
-            wall0 = wall_seconds();
-            Glib::signal_timeout().connect_once([&] { loop->quit(); }, static_cast<unsigned>(idle_seconds * 1000));
-            loop->run();
-            idle.disconnect();
-            player.stop();
-            result.cpu_idle = (cpu_seconds() - cpu0) / (wall_seconds() - wall0) * 100.0;
-        }
-        midi_out.reset();
+        client = jack_client_open("stepmill", JackNoStartServer, nullptr);
+        if (!client) return;
+        port = jack_port_register(client, "midi_out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+        jack_set_process_callback(client, process, this);
+        jack_activate(client);
+        jack_connect(client, jack_port_name(port), "probe:in");
     }
-    std::string stop = std::string(JACK_SERVER_SCRIPT) + " stop " + server;
-    if (std::system(stop.c_str()) != 0) return false;
-    return ok;
+    ~bare_client_t()
+    {
+        if (client) jack_client_close(client);
+    }
+    bool ok() const { return client && port; }
+
+private:
+    static int process(jack_nframes_t frames, void* self)
+    {
+        jack_midi_clear_buffer(jack_port_get_buffer(static_cast<bare_client_t*>(self)->port, frames));
+        return 0;
+    }
+    jack_client_t* client = nullptr;
+    jack_port_t* port = nullptr;
+};
+
+enum class way_t { engine, thread, mainloop, bare };
+enum class load_t { idle, busy, stall };
+const char* name_of(way_t w)
+{
+    return w == way_t::engine ? "engine" : w == way_t::thread ? "thread" : w == way_t::mainloop ? "mainloop" : "bare";
+}
+const char* name_of(load_t l) { return l == load_t::idle ? "idle" : l == load_t::busy ? "busy" : "stall"; }
+
+struct result_t {
+    size_t expected = 0, received = 0, reordered = 0;
+    double median = 0, p99 = 0, max = 0, drift = 0;   // frames
+    double cpu = 0;                                   // % of one core
+    double late_p99_us = -1, late_max_us = -1;        // sender thread only
+    int xruns = -1;                                   // engine only
+};
+
+// Two processes that keep both cores busy until killed.
+std::vector<pid_t> busy_loops()
+{
+    std::vector<pid_t> pids;
+    for (int i = 0; i < 2; ++i) {
+        pid_t pid = fork();
+        if (pid == 0) {
+            for (volatile unsigned long n = 0;; n = n + 1) {
+            }
+        }
+        pids.push_back(pid);
+    }
+    return pids;
+}
+
+void measure(const Song& song, const std::vector<probe_process_t::event_t>& heard, result_t& r)
+{
+    std::vector<uint32_t> frames;
+    std::vector<uint8_t> notes;
+    for (const auto& e : heard)
+        if (e.bytes.size() == 3 && e.bytes[0] == 0x99 && e.bytes[2] != 0) frames.push_back(e.frame), notes.push_back(e.bytes[1]);
+    if (frames.empty()) return;
+    const uint32_t stop_frame = heard.back().frame;
+
+    // The song's note-ons from its start, in frames.
+    const song_snapshot_t snapshot(song);
+    play_plan_t plan{&snapshot, Sequence, 0, {}};
+    plan.timeline.rate = rate;
+    plan.timeline.bars_per_second = double(song.bpm) / 240.0;
+    play_state_t state;
+    play_record_t ideal;
+    play_span(plan, 0, uint64_t(stop_frame - frames[0]) + uint64_t(rate), state, ideal);
+    std::vector<play_record_t::event_t> ons;
+    for (const auto& e : ideal.events)
+        if (e.on) ons.push_back(e);
+
+    // The grid begins where the received notes sit on it, on the median.
+    std::vector<double> offsets;
+    for (size_t i = 0; i < std::min(frames.size(), ons.size()); ++i)
+        offsets.push_back(double(int64_t(uint32_t(frames[i] - frames[0]))) - double(ons[i].time));
+    const double anchor = double(frames[0]) + percentile(offsets, 0.5);
+    std::vector<double> errors, magnitude;
+    for (size_t i = 0; i < std::min(frames.size(), ons.size()); ++i) {
+        if (notes[i] != ons[i].note) ++r.reordered;
+        errors.push_back(double(frames[i]) - anchor - double(ons[i].time));
+        magnitude.push_back(std::fabs(errors.back()));
+    }
+    r.received = frames.size();
+    r.expected = size_t(std::count_if(ons.begin(), ons.end(), [&](const play_record_t::event_t& e) {
+        return double(e.time) + anchor < double(stop_frame);
+    }));
+    r.median = percentile(magnitude, 0.5);
+    r.p99 = percentile(magnitude, 0.99);
+    r.max = *std::max_element(magnitude.begin(), magnitude.end());
+    size_t tenth = std::max<size_t>(1, errors.size() / 10);
+    if (errors.size() >= 2 * tenth) {
+        double first = 0, last = 0;
+        for (size_t i = 0; i < tenth; ++i) first += errors[i], last += errors[errors.size() - 1 - i];
+        r.drift = (last - first) / double(tenth);
+    }
+}
+
+bool run(way_t way, load_t load, double seconds, result_t& r)
+{
+    probe_process_t probe;
+    if (!probe.wait_ready()) return false;
+    Song song;
+    fill_demanding_song(song);
+    auto loop = Glib::MainLoop::create();
+    std::unique_ptr<midi_platform_t> through_rtmidi;
+    std::unique_ptr<Player> player;
+    std::unique_ptr<mainloop_player_t> old;
+    RtMidiOut* old_out = nullptr;
+    std::unique_ptr<bare_client_t> bare;
+
+    if (way == way_t::bare) {
+        bare = std::make_unique<bare_client_t>();
+        if (!bare->ok()) return false;
+    } else if (way == way_t::mainloop) {
+        // Kept for the process's life, as the program kept RtMidi's JACK outputs.
+        old_out = new RtMidiOut(RtMidi::UNIX_JACK, "stepmill");
+        for (unsigned i = 0; i < old_out->getPortCount(); ++i)
+            if (old_out->getPortName(i) == "probe:in") old_out->openPort(i, "stepmill");
+        if (!old_out->isPortOpen()) return false;
+        old = std::make_unique<mainloop_player_t>(*old_out);
+    } else {
+        if (way == way_t::thread) {
+            through_rtmidi = make_rtmidi_platform(true);
+            set_midi_platform(through_rtmidi.get());
+        }
+        midi_out.reset(create_midi_out());
+        if (!midi_out->open("probe:in")) return false;
+        player = std::make_unique<Player>();
+    }
+    usleep(200000);   // the new connection carries events
+
+    std::vector<pid_t> loops = load == load_t::busy ? busy_loops() : std::vector<pid_t>();
+    sigc::connection stall;
+    if (load == load_t::stall)
+        stall = Glib::signal_timeout().connect([] { usleep(500000); return true; }, 2000);
+    const double cpu0 = cpu_seconds(), wall0 = wall_seconds();
+    if (player) player->start_sequence(song);
+    if (old) old->start(song);
+    Glib::signal_timeout().connect_once([&] { loop->quit(); }, static_cast<unsigned>(seconds * 1000));
+    loop->run();
+    if (player) player->stop();
+    if (old) old->stop();
+    r.cpu = (cpu_seconds() - cpu0) / (wall_seconds() - wall0) * 100.0;
+    stall.disconnect();
+    for (pid_t pid : loops) kill(pid, SIGKILL), waitpid(pid, nullptr, 0);
+
+    if (way == way_t::thread) {
+        std::vector<double> late;
+        for (int64_t ns : static_cast<midi_thread_driver_t*>(midi_out->driver())->lateness()) late.push_back(ns / 1000.0);
+        r.late_p99_us = percentile(late, 0.99);
+        r.late_max_us = late.empty() ? 0 : *std::max_element(late.begin(), late.end());
+    }
+    if (way == way_t::engine) r.xruns = int(static_cast<midi_jack_driver_t*>(midi_out->driver())->xruns());
+    player.reset();
+    midi_out.reset();
+    bare.reset();
+    set_midi_platform(nullptr);
+    if (old_out) old_out->closePort();
+    usleep(300000);   // the last period reaches the probe
+    measure(song, probe.events(), r);
+    return true;
+}
+
+// Each run in a process of its own, so that what one way leaves behind
+// (RtMidi's JACK outputs are never destroyed) costs the next nothing.
+bool run_alone(way_t way, load_t load, double seconds, result_t& r)
+{
+    int fds[2];
+    if (pipe(fds) != 0) return false;
+    pid_t pid = fork();
+    if (pid == 0) {
+        close(fds[0]);
+        result_t mine;
+        bool ok = run(way, load, seconds, mine);
+        if (ok && write(fds[1], &mine, sizeof mine) != ssize_t(sizeof mine)) ok = false;
+        _exit(ok ? 0 : 1);
+    }
+    close(fds[1]);
+    bool ok = pid > 0 && read(fds[0], &r, sizeof r) == ssize_t(sizeof r);
+    close(fds[0]);
+    int status = 0;
+    if (pid > 0) waitpid(pid, &status, 0);
+    return ok && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    double seconds = argc > 1 ? std::atof(argv[1]) : 30.0;
+    double seconds = argc > 1 ? std::atof(argv[1]) : 10.0;
     std::vector<unsigned> periods;
     for (int i = 2; i < argc; ++i) periods.push_back(static_cast<unsigned>(std::atoi(argv[i])));
-    if (periods.empty()) periods = {64, 256, 1024};
+    if (periods.empty()) periods = {64, 256, 1024, 2048};
     if (!(seconds > 0)) {
         std::fprintf(stderr, "usage: bench_playback [seconds] [periods...]\n");
         return 2;
     }
-    std::printf("playback at 180 bpm for %.0f s per run, JACK dummy server at 48 kHz\n", seconds);
-    std::printf("cpu_%%: the whole process, RtMidi's JACK thread included; main_cpu_%%: the main loop "
-                "(the player) alone; idle_cpu_%%: an always-ready idle handler\n");
-    std::printf("%8s %9s %9s %6s %10s %8s %8s %9s %12s %9s %11s %10s\n", "period", "expected", "received", "order",
-                "median_us", "p99_us", "max_us", "drift_us", "send_p99_us", "cpu_%", "main_cpu_%", "idle_cpu_%");
+    std::printf("the sequence at 180 bpm for %.0f s per run, JACK dummy server at 48 kHz\n", seconds);
+    std::printf("errors: |note-on frame - its frame on the song's grid|, the grid placed on the median; "
+                "drift: mean error of the last tenth - first tenth; cpu: the whole process, %% of one core; "
+                "late: the sender thread's send time after the due time\n");
+    std::printf("%6s %8s %5s %8s %8s %5s %7s %6s %6s %8s %8s %8s %8s %6s %9s %9s %6s\n", "period", "way", "load",
+                "expected", "received", "order", "med_fr", "p99_fr", "max_fr", "med_us", "p99_us", "max_us",
+                "drift_us", "cpu_%", "late_p99", "late_max", "xruns");
     bool all = true;
     for (unsigned period : periods) {
-        run_result_t r;
-        if (!run(period, seconds, r)) {
-            std::printf("%8u  (could not start the JACK server, the probe or the port)\n", period);
+        std::string server = "stepmill-bench-" + std::to_string(getpid()) + "-" + std::to_string(period);
+        std::string start = std::string(JACK_SERVER_SCRIPT) + " start " + server + " " + std::to_string(period);
+        if (std::system(start.c_str()) != 0) {
+            std::printf("%6u  (could not start the JACK server)\n", period);
             all = false;
             continue;
         }
-        std::printf("%8u %9zu %9zu %6s %10.0f %8.0f %8.0f %9.0f %12.0f %9.2f %11.2f %10.1f\n", period,
-                    r.expected, r.received, r.same_order ? "same" : "DIFF", r.median_us, r.p99_us, r.max_us,
-                    r.drift_us, r.send_p99_us, r.cpu_timer, r.cpu_main, r.cpu_idle);
-        std::fflush(stdout);
+        setenv("JACK_DEFAULT_SERVER", server.c_str(), 1);
+        setenv("JACK_NO_START_SERVER", "1", 1);
+        for (way_t way : {way_t::engine, way_t::thread, way_t::mainloop, way_t::bare}) {
+            for (load_t load : {load_t::idle, load_t::busy, load_t::stall}) {
+                if (way == way_t::bare && load != load_t::idle) continue;
+                result_t r;
+                if (!run_alone(way, load, seconds, r)) {
+                    std::printf("%6u %8s %5s  (could not open the probe or the port)\n", period, name_of(way),
+                                name_of(load));
+                    all = false;
+                    continue;
+                }
+                const double us = 1e6 / rate;
+                std::printf("%6u %8s %5s %8zu %8zu %5s %7.1f %6.1f %6.1f %8.0f %8.0f %8.0f %8.0f %6.2f", period,
+                            name_of(way), name_of(load), r.expected, r.received, r.reordered ? "DIFF" : "same",
+                            r.median, r.p99, r.max, r.median * us, r.p99 * us, r.max * us, r.drift * us, r.cpu);
+                if (r.late_p99_us >= 0)
+                    std::printf(" %9.0f %9.0f", r.late_p99_us, r.late_max_us);
+                else
+                    std::printf(" %9s %9s", "-", "-");
+                if (r.xruns >= 0)
+                    std::printf(" %6d\n", r.xruns);
+                else
+                    std::printf(" %6s\n", "-");
+                std::fflush(stdout);
+            }
+        }
+        std::system((std::string(JACK_SERVER_SCRIPT) + " stop " + server).c_str());
     }
     return all ? 0 : 1;
 }

@@ -7,7 +7,6 @@
 #include "main_window.h"
 #include "midi_out.h"
 #include "probe_process.h"
-#include "timed_port.h"
 #include "program.h"
 #include "sequence_widget.h"
 #include "sprite_window.h"
@@ -21,6 +20,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -253,8 +253,8 @@ struct phase_t {
 // A sequence of 16-beat sprites with a closed hi-hat on every beat plays at
 // 180 bpm, so its hi-hats fall on a grid of 83.3 ms; each phase repeats one
 // kind of work on the main loop every 37 ms and reports the hi-hats' lateness.
-void measure_playing(Glib::RefPtr<Gtk::Application>& app, timed_out_t& port, probe_process_t& probe,
-                     double seconds, const std::string& big)
+void measure_playing(Glib::RefPtr<Gtk::Application>& app, probe_process_t& probe, double seconds,
+                     const std::string& big)
 {
     auto window = make_window(app);
     Song& song = window->song;
@@ -291,13 +291,10 @@ void measure_playing(Glib::RefPtr<Gtk::Application>& app, timed_out_t& port, pro
 
     std::printf("\nplaying while editing: 180 bpm, a beat every %.1f ms, actions every 37 ms, %.0f s a phase\n",
                 beat_ms, seconds);
-    std::printf("%-28s %7s %8s %12s %12s %12s\n", "phase", "beats", "actions", "send_p99_ms", "send_max_ms",
-                "probe_max_ms");
+    std::printf("%-28s %7s %8s %12s %12s\n", "phase", "beats", "actions", "error_p99_ms", "error_max_ms");
     auto loop = Glib::MainLoop::create();
     for (const phase_t& phase : phases) {
-        port.sent_us.clear();
         probe.clear();
-        port.recording = true;
         window->player.start_sequence(song);
         int k = 0;
         auto tick = Glib::signal_timeout().connect(
@@ -310,19 +307,16 @@ void measure_playing(Glib::RefPtr<Gtk::Application>& app, timed_out_t& port, pro
         loop->run();
         tick.disconnect();
         window->player.stop();
-        port.recording = false;
         usleep(100000);
-        std::vector<double> probe_ms;
+        // Each hi-hat's frame against the grid from the first one.
+        std::vector<uint32_t> frames;
         for (const auto& ev : probe.events())
             if (ev.bytes.size() == 3 && ev.bytes[0] == 0x99 && ev.bytes[1] == 42 && ev.bytes[2] != 0)
-                probe_ms.push_back(double(ev.usec) / 1000.0);
-        stats_t send, arrive;
-        for (size_t i = 0; i < port.sent_us.size(); ++i)
-            send.add((port.sent_us[i] - port.sent_us[0]) / 1000.0 - double(i) * beat_ms);
-        for (size_t i = 0; i < probe_ms.size(); ++i)
-            arrive.add(probe_ms[i] - probe_ms[0] - double(i) * beat_ms);
-        std::printf("%-28s %7zu %8d %12.2f %12.2f %12.2f\n", phase.name, port.sent_us.size(), k, send.at(0.99),
-                    send.max(), arrive.max());
+                frames.push_back(ev.frame);
+        stats_t arrive;
+        for (size_t i = 0; i < frames.size(); ++i)
+            arrive.add(std::fabs(double(uint32_t(frames[i] - frames[0])) / 48.0 - double(i) * beat_ms));
+        std::printf("%-28s %7zu %8d %12.3f %12.3f\n", phase.name, frames.size(), k, arrive.at(0.99), arrive.max());
         std::fflush(stdout);
         for (SpriteWindow* editor : window->sprite_windows)
             if (editor) editor->hide();
@@ -331,8 +325,6 @@ void measure_playing(Glib::RefPtr<Gtk::Application>& app, timed_out_t& port, pro
     }
 
     // Opening the big song while playing: the one action allowed to be slow.
-    port.sent_us.clear();
-    port.recording = true;
     window->player.start_sequence(song);
     double open_ms = 0;
     Glib::signal_timeout().connect_once(
@@ -347,7 +339,6 @@ void measure_playing(Glib::RefPtr<Gtk::Application>& app, timed_out_t& port, pro
     Glib::signal_timeout().connect_once([&] { loop->quit(); }, 1500);
     loop->run();
     window->player.stop();
-    port.recording = false;
     size_t built = 0;
     for (SpriteWindow* editor : window->sprite_windows)
         built += editor != nullptr;
@@ -386,14 +377,9 @@ int main(int argc, char** argv)
         setenv("JACK_NO_START_SERVER", "1", 1);
         {
             probe_process_t probe;
-            // When each closed hi-hat left the player.
-            auto* port = new timed_out_t(create_midi_out(), [](const unsigned char* buf, size_t len) {
-                return len == 3 && buf[0] == 0x99 && buf[1] == 42 && buf[2] != 0;
-            });
-            port->recording = false;
-            midi_out.reset(port);
+            midi_out.reset(create_midi_out());
             if (probe.wait_ready() && midi_out->open("probe:in")) {
-                measure_playing(app, *port, probe, seconds, big);
+                measure_playing(app, probe, seconds, big);
             } else {
                 std::printf("playing while editing: the probe or the port did not open\n");
                 status = 1;

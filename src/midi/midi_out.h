@@ -2,9 +2,12 @@
 // service, device listing, the <device> argument parser and message framing.
 #pragma once
 
+#include "midi_driver.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <iosfwd>
+#include <memory>
 #include <string>
 
 class midi_out_t {
@@ -15,6 +18,9 @@ public:
     virtual bool putbuf(const unsigned char* buf, size_t len) = 0;
     virtual bool close() = 0;
     virtual ~midi_out_t();
+    // The open port's driver, through which a player plays in time; null
+    // while closed.
+    virtual midi_driver_t* driver() const { return nullptr; }
 
     std::string name;   // product name of the opened device
 };
@@ -28,11 +34,12 @@ public:
     bool open(const char* name) override;
     bool putbuf(const unsigned char* buf, size_t len) override;
     bool close() override;
+    midi_driver_t* driver() const override { return running.get(); }
 
 private:
     bool open_device(unsigned id);
 
-    void* handle = nullptr;   // platform output handle, valid while opened
+    std::unique_ptr<midi_driver_t> running;   // the platform's driver while open
     bool opened = false;
 };
 

@@ -3,6 +3,8 @@
 #include "midi_devices.h"
 #include "midi_out.h"
 
+#include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <iostream>
 
@@ -61,8 +63,8 @@ bool list_devices(const midi_device_kind_t& kind, std::ostream& os)
 
 bool midi_out_port_t::open_device(unsigned id)
 {
-    handle = midi_platform().out_open(id);
-    if (!handle) {
+    running = midi_platform().out_open(id);
+    if (!running) {
         error_hook();
         std::cerr << "DeviceID=" << id << ": can't open MIDI device." << std::endl;
         return false;
@@ -105,21 +107,18 @@ bool midi_out_port_t::putbuf(const unsigned char* buf, size_t len)
         std::cerr << "putbuf(" << len << "): not opened." << std::endl;
         return false;
     }
-    // System Exclusive has no length in its status byte: always a long message.
-    if (len <= 4 && buf[0] != 0xF0) {
-        uint32_t word = uint32_t(buf[0]) | uint32_t(buf[1]) << 8 | uint32_t(buf[2]) << 16 |
-                        uint32_t(buf[3]) << 24;
-        return midi_platform().out_short(handle, word);
-    }
-    midi_platform().out_long(handle, buf, len);
-    return true;
+    // A short message comes in a 4-byte array: its status byte tells its
+    // length. System Exclusive has none: always the length given.
+    if (len <= 4 && buf[0] != 0xF0) len = midi_short_length(buf[0]);
+    return running->send(buf, len);
 }
 
 bool midi_out_port_t::close()
 {
     if (!opened) return true;
     opened = false;
-    return midi_platform().out_close(handle);
+    running.reset();   // sends what was queued, then stops
+    return true;
 }
 
 midi_out_t* create_midi_out()
@@ -140,9 +139,12 @@ void parse_device_arg(const char*& name, unsigned& id, const char* arg)
         return;
     }
     if (arg[0] == '-' || (arg[0] >= '0' && arg[0] <= '9')) {
+        // Read as a 32-bit signed long: out-of-range values saturate, so
+        // "4294967296" is a number past every device, never device 0.
         char* end = nullptr;
-        long value = std::strtol(arg, &end, 0);
-        id = static_cast<unsigned>(arg[0] == '-' ? value - 1 : value);
+        long long value = std::strtoll(arg, &end, 0);
+        value = std::clamp<long long>(value, INT32_MIN, INT32_MAX);
+        id = static_cast<uint32_t>(arg[0] == '-' ? value - 1 : value);
         if (*end != '\0') name = arg;
         return;
     }

@@ -1,6 +1,9 @@
 // The platform the ports stand on: RtMidi by default, or one a test installs.
 #include "midi_platform.h"
 
+#include "midi_jack_driver.h"
+#include "midi_thread_driver.h"
+
 #include <RtMidi.h>
 #include <alsa/asoundlib.h>
 #include <jack/jack.h>
@@ -36,11 +39,44 @@ private:
     std::streambuf* old;
 };
 
+// Sends through one RtMidi output at once, on the sender thread.
+class rtmidi_sender_t : public midi_sender_t {
+public:
+    rtmidi_sender_t(RtMidiOut* port, bool keep) : port(port), keep(keep)
+    {
+        port->setErrorCallback(on_error, this);
+    }
+    ~rtmidi_sender_t() override
+    {
+        port->setErrorCallback(quiet_rtmidi);
+        port->closePort();
+        if (!keep) delete port;
+    }
+    bool send(const unsigned char* bytes, size_t len) override
+    {
+        refused = false;
+        port->sendMessage(bytes, len);   // errors come to on_error
+        return !refused;
+    }
+
+private:
+    static void on_error(RtMidiError::Type type, const std::string&, void* self)
+    {
+        if (type != RtMidiError::WARNING && type != RtMidiError::DEBUG_WARNING)
+            static_cast<rtmidi_sender_t*>(self)->refused = true;
+    }
+
+    RtMidiOut* port;
+    bool keep;
+    bool refused = false;
+};
+
 // The output ports of every API RtMidi was built with, numbered on from one
-// API to the next.
+// API to the next. JACK's are served by the program's own client, which
+// writes every event at its frame; the others by a sender thread.
 class rtmidi_platform_t : public midi_platform_t {
 public:
-    rtmidi_platform_t()
+    explicit rtmidi_platform_t(bool jack_through_rtmidi) : jack_through_rtmidi(jack_through_rtmidi)
     {
         snd_lib_error_set_handler(quiet_alsa);
         jack_set_error_function(quiet_jack);
@@ -58,44 +94,19 @@ public:
         name = out_ports[id].name;
         return true;
     }
-    void* out_open(unsigned id) override
+    std::unique_ptr<midi_driver_t> out_open(unsigned id) override
     {
         if (id >= out_ports.size()) return nullptr;
+        const port_t& device = out_ports[id];
+        const bool jack = device.api == RtMidi::UNIX_JACK;
+        if (jack && !jack_through_rtmidi) return midi_jack_driver_t::open(device.name);
         quiet_cerr_t quiet;
-        auto out = std::make_unique<output_t>();
-        out->api = out_ports[id].api;
-        // A parked JACK output may have lost its server: then a fresh one.
-        for (bool parked_ok : {true, false}) {
-            RtMidiOut* port = take_output(out->api, parked_ok);
-            if (!port) return nullptr;
-            port->setErrorCallback(on_output_error, out.get());
-            port->openPort(out_ports[id].index, client_name);
-            if (port->isPortOpen()) {
-                out->port = port;
-                return out.release();
-            }
-            release_output(out->api, port, !parked_ok);
-        }
-        return nullptr;
-    }
-    bool out_short(void* handle, uint32_t word) override
-    {
-        unsigned char bytes[3] = {static_cast<unsigned char>(word), static_cast<unsigned char>(word >> 8),
-                                  static_cast<unsigned char>(word >> 16)};
-        return send(handle, bytes, midi_short_length(bytes[0]));
-    }
-    void out_long(void* handle, const unsigned char* buf, size_t len) override
-    {
-        send(handle, buf, len);
-    }
-    bool out_close(void* handle) override
-    {
-        std::unique_ptr<output_t> out(static_cast<output_t*>(handle));
-        // On JACK this returns once a process cycle has taken what was sent,
-        // so the last messages (a stop message) are not lost.
-        out->port->closePort();
-        release_output(out->api, out->port, true);
-        return true;
+        RtMidiOut* port = new_output(device.api);
+        if (!port) return nullptr;
+        auto sender = std::make_unique<rtmidi_sender_t>(port, jack);
+        port->openPort(device.index, client_name);
+        if (!port->isPortOpen()) return nullptr;
+        return std::make_unique<midi_thread_driver_t>(std::move(sender), device.name);
     }
 
     unsigned in_count() override
@@ -164,12 +175,6 @@ public:
 private:
     struct port_t { RtMidi::Api api; unsigned index; std::string name; };
 
-    struct output_t {
-        RtMidiOut* port = nullptr;   // from take_output, back through release_output
-        RtMidi::Api api = RtMidi::UNSPECIFIED;
-        bool failed = false;   // RtMidi reported an error since the last send began
-    };
-
     struct input_t {
         std::unique_ptr<RtMidiIn> port;
         in_events_t events{};
@@ -194,41 +199,12 @@ private:
         if (input->events.on_short) input->events.on_short(input->events.user, word, ms);
     }
 
+    // A closed output of that API, or null when the service is not there.
     // RtMidi 5's JACK output frees its ring buffer before it closes its JACK
-    // client, so the client's process thread can read freed memory while the
-    // output is destroyed (seen as a crash under load). So a JACK output is
-    // never destroyed: closed, its port unregistered and its process callback
-    // idle, it waits here for the next open on the same server.
-    struct parked_t {
-        std::string server;
-        RtMidiOut* port;
-        bool usable;
-    };
-    static std::vector<parked_t>& parked()
+    // client, so that client's process thread can read freed memory while the
+    // output is destroyed: a JACK one is kept for the process's life.
+    static RtMidiOut* new_output(RtMidi::Api api)
     {
-        static auto* outputs = new std::vector<parked_t>;   // lives as long as the process
-        return *outputs;
-    }
-    static std::string jack_server()
-    {
-        const char* name = std::getenv("JACK_DEFAULT_SERVER");
-        return name ? name : "default";
-    }
-
-    // A closed output of that API: a parked one, or a new one (null when the
-    // service is not there).
-    static RtMidiOut* take_output(RtMidi::Api api, bool parked_ok = true)
-    {
-        if (api == RtMidi::UNIX_JACK && parked_ok) {
-            const std::string server = jack_server();
-            for (auto it = parked().begin(); it != parked().end(); ++it) {
-                if (it->usable && it->server == server) {
-                    RtMidiOut* port = it->port;
-                    parked().erase(it);
-                    return port;
-                }
-            }
-        }
         try {
             auto port = std::make_unique<RtMidiOut>(api, client_name);
             port->setErrorCallback(quiet_rtmidi);
@@ -237,39 +213,23 @@ private:
             return nullptr;
         }
     }
-    static void release_output(RtMidi::Api api, RtMidiOut* port, bool usable)
-    {
-        port->setErrorCallback(quiet_rtmidi);
-        if (api == RtMidi::UNIX_JACK) {
-            parked().push_back({jack_server(), port, usable});
-        } else {
-            delete port;
-        }
-    }
 
-    static void on_output_error(RtMidiError::Type type, const std::string&, void* user)
-    {
-        if (type != RtMidiError::WARNING && type != RtMidiError::DEBUG_WARNING)
-            static_cast<output_t*>(user)->failed = true;
-    }
-
-    static bool send(void* handle, const unsigned char* bytes, size_t len)
-    {
-        auto* out = static_cast<output_t*>(handle);
-        out->failed = false;
-        out->port->sendMessage(bytes, len);   // errors come to on_output_error
-        return !out->failed;
-    }
     void refresh_out()
     {
         out_ports.clear();
         for (RtMidi::Api api : apis()) {
+            // JACK's, in the order RtMidi numbers them, without an RtMidi
+            // output that would have to be kept (see new_output).
+            if (api == RtMidi::UNIX_JACK) {
+                std::vector<std::string> names = jack_midi_destinations();
+                for (unsigned i = 0; i < names.size(); ++i) out_ports.push_back({api, i, names[i]});
+                continue;
+            }
             quiet_cerr_t quiet;
-            RtMidiOut* probe = take_output(api);
-            if (!probe) continue;   // this service is not running here: it has no ports
-            unsigned n = probe->getPortCount();
-            for (unsigned i = 0; i < n; ++i) out_ports.push_back({api, i, probe->getPortName(i)});
-            release_output(api, probe, true);
+            std::unique_ptr<RtMidiOut> lister(new_output(api));
+            if (!lister) continue;   // this service is not running here: it has no ports
+            unsigned n = lister->getPortCount();
+            for (unsigned i = 0; i < n; ++i) out_ports.push_back({api, i, lister->getPortName(i)});
         }
     }
     void refresh_in()
@@ -296,6 +256,7 @@ private:
         return used;
     }
 
+    bool jack_through_rtmidi;
     std::vector<port_t> out_ports;
     std::vector<port_t> in_ports;
 };
@@ -306,8 +267,13 @@ midi_platform_t* installed = nullptr;
 
 midi_platform_t& midi_platform()
 {
-    static rtmidi_platform_t rtmidi;
+    static rtmidi_platform_t rtmidi(false);
     return installed ? *installed : rtmidi;
+}
+
+std::unique_ptr<midi_platform_t> make_rtmidi_platform(bool jack_through_rtmidi)
+{
+    return std::make_unique<rtmidi_platform_t>(jack_through_rtmidi);
 }
 
 void set_midi_platform(midi_platform_t* platform)

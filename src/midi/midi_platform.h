@@ -1,9 +1,13 @@
 // The few operations the MIDI ports need from the platform's MIDI service.
-// The program runs on RtMidi; tests swap in midi_memory_platform_t.
+// The program runs on RtMidi and its own JACK client; tests swap in an
+// in-memory platform.
 #pragma once
+
+#include "midi_driver.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 struct midi_in_platform_callback_t;
@@ -15,10 +19,8 @@ public:
     // Output devices.
     virtual unsigned out_count() = 0;
     virtual bool out_name(unsigned id, std::string& name) = 0;     // false: cannot describe
-    virtual void* out_open(unsigned id) = 0;                        // null: refused
-    virtual bool out_short(void* handle, uint32_t word) = 0;        // status in the low byte
-    virtual void out_long(void* handle, const unsigned char* buf, size_t len) = 0;
-    virtual bool out_close(void* handle) = 0;
+    // A running driver for the device; null when it refuses to open.
+    virtual std::unique_ptr<midi_driver_t> out_open(unsigned id) = 0;
 
     // Input devices. Callbacks run on the platform's own thread.
     struct in_events_t {
@@ -47,3 +49,8 @@ inline size_t midi_short_length(unsigned char status)
 // (not owned) and pass nullptr to return to the default.
 midi_platform_t& midi_platform();
 void set_midi_platform(midi_platform_t* platform);
+
+// The program's own platform. With `jack_through_rtmidi`, JACK ports are
+// served like every other service (RtMidi's output and a sender thread)
+// instead of by the program's own JACK client: for benchmarks only.
+std::unique_ptr<midi_platform_t> make_rtmidi_platform(bool jack_through_rtmidi);

@@ -1,128 +1,174 @@
 #include "play_core.h"
 
+#include <algorithm>
 #include <cmath>
-#include <iterator>
-#include <limits>
+
+song_snapshot_t::song_snapshot_t(const Song& song)
+{
+    sprites.reserve(song.sprites.size());
+    for (const Sprite& sp : song.sprites) {
+        sprites.push_back({static_cast<uint32_t>(sp.notes.size()), static_cast<uint32_t>(notes.size())});
+        notes.insert(notes.end(), sp.notes.begin(), sp.notes.end());
+    }
+    sequence.assign(song.sequence.begin(), song.sequence.end());
+}
+
+double play_timeline_t::bar_at(uint64_t time) const
+{
+    const double since = time >= anchor ? double(time - anchor) : -double(anchor - time);
+    return anchor_bar + since * bars_per_second / rate;
+}
+
+uint64_t play_timeline_t::time_of(double bar) const
+{
+    const double t = double(anchor) + (bar - anchor_bar) * rate / bars_per_second;
+    if (!(t < 9.0e18)) return play_never;   // beyond any span (or no tempo at all)
+    return t <= 0.0 ? 0 : static_cast<uint64_t>(std::llround(t));
+}
+
+void play_timeline_t::set_tempo(uint64_t time, double bps)
+{
+    anchor_bar = bar_at(time);
+    anchor = time;
+    bars_per_second = bps;
+}
 
 namespace {
 
-constexpr uint64_t never = std::numeric_limits<uint64_t>::max();
+// Beat k of bar b. A bar of the sequence whose sprite has no beats, or names
+// no sprite, is one silent beat: it still ends what sounds.
+struct beat_t {
+    uint64_t bar;
+    uint32_t index;
+};
 
-// The time of beat j of a bar of `beats` beats that begins at bar number `bar`.
-uint64_t beat_time_us(double bars_per_second, uint64_t bar, uint64_t j, uint64_t beats)
-{
-    double bar_pos = static_cast<double>(bar) + static_cast<double>(j) / static_cast<double>(beats);
-    return static_cast<uint64_t>(std::ceil(bar_pos / bars_per_second * 1e6 - 1e-6));
-}
+class walker_t {
+public:
+    explicit walker_t(const play_plan_t& plan) : plan(plan), song(*plan.song) {}
 
-// The first bar number whose start is at or after t, minus one when t lies
-// inside a bar: the bar that holds t.
-uint64_t bar_at(double bars_per_second, uint64_t t_us)
-{
-    return static_cast<uint64_t>(std::floor(static_cast<double>(t_us) * 1e-6 * bars_per_second));
-}
+    // Whether anything can play at all.
+    bool playable() const
+    {
+        return plan.mode == Sequence ? !song.sequence.empty() : plan.sprite_index < song.sprites.size();
+    }
+    // Whether anything sounds as time goes on.
+    bool moving() const
+    {
+        if (!(plan.timeline.bars_per_second > 0.0)) return false;
+        return plan.mode == Sequence || song.sprites[plan.sprite_index].beats > 0;
+    }
 
-void emit_beat(uint64_t time_us, const NoteSet& incoming, NoteSet& sounding, play_span_t& out)
-{
-    for (unsigned n = 0; n < 128; ++n)
-        if (sounding.test(n)) out.events.push_back({time_us, static_cast<uint8_t>(n), false});
-    for (unsigned n = 0; n < 128; ++n)
-        if (incoming.test(n)) out.events.push_back({time_us, static_cast<uint8_t>(n), true});
-    sounding = incoming;
-}
+    uint64_t entry_of(uint64_t bar) const { return bar % song.sequence.size(); }
 
-// The sprite a sequence entry plays, or null when it names none.
-const Sprite* entry_sprite(const Song& song, uint32_t entry)
-{
-    return entry < song.sprites.size() ? &song.sprites[entry] : nullptr;
-}
+    const song_snapshot_t::sprite_t* sprite_of(uint64_t bar) const
+    {
+        uint64_t s = plan.mode == Sequence ? song.sequence[entry_of(bar)] : plan.sprite_index;
+        return s < song.sprites.size() && song.sprites[s].beats > 0 ? &song.sprites[s] : nullptr;
+    }
+    uint32_t beats_of(uint64_t bar) const
+    {
+        const auto* sp = sprite_of(bar);
+        return sp ? sp->beats : 1;
+    }
+    const NoteSet* notes_of(beat_t x) const
+    {
+        const auto* sp = sprite_of(x.bar);
+        return sp ? &song.notes[sp->first + x.index] : nullptr;
+    }
+
+    uint64_t time_of(beat_t x) const { return plan.timeline.time_of(start_of(x)); }
+    beat_t next(beat_t x) const
+    {
+        return x.index + 1 < beats_of(x.bar) ? beat_t{x.bar, x.index + 1} : beat_t{x.bar + 1, 0};
+    }
+    // The beat whose span holds `time`; its time is never after `time`.
+    beat_t containing(uint64_t time) const
+    {
+        const double p = std::max(0.0, plan.timeline.bar_at(time));
+        const double whole = std::floor(p);
+        const uint64_t bar = static_cast<uint64_t>(whole);
+        const uint32_t beats = beats_of(bar);
+        const double k = std::floor((p - whole) * double(beats));
+        return {bar, static_cast<uint32_t>(std::min(double(beats - 1), std::max(0.0, k)))};
+    }
+
+    uint64_t gap() const { return std::max<uint64_t>(1, uint64_t(std::ceil(plan.timeline.rate * min_beat_seconds))); }
+
+    // The first beat written at or after `from`, and when. Beats are told
+    // apart by where they begin in the song, not by their rounded times.
+    void first(uint64_t from, const play_state_t& state, beat_t& x, uint64_t& at) const
+    {
+        const bool any = state.last_beat != play_never;
+        const bool forced = any && state.last_beat + gap() > from;
+        const uint64_t c = forced ? state.last_beat + gap() : from;
+        x = containing(c);
+        const uint64_t t = time_of(x);
+        if (t > c) {   // before the timeline's start: its first beat
+            at = t;
+            return;
+        }
+        const bool fresh = !any || start_of(x) > state.last_start;
+        // Too close behind the last beat: the beat current then, if it is a
+        // new one. Otherwise only a beat that begins now or later: one that
+        // began before was written already, or its time has passed.
+        if (fresh && (forced || t == c)) {
+            at = c;
+            return;
+        }
+        x = next(x);
+        at = time_of(x);
+    }
+
+    double start_of(beat_t x) const { return double(x.bar) + double(x.index) / double(beats_of(x.bar)); }
+
+private:
+    const play_plan_t& plan;
+    const song_snapshot_t& song;
+};
 
 }  // namespace
 
-void play_span(const play_plan_t& plan, uint64_t from_us, uint64_t to_us, NoteSet& sounding, play_span_t& out)
+bool play_span(const play_plan_t& plan, uint64_t from, uint64_t to, play_state_t& state, play_sink_t& sink)
 {
-    const Song* song = plan.song;
-    if (!song) {
-        out.stop = true;
-        return;
-    }
-    if (plan.mode == SingleSprite) {
-        if (plan.sprite_index >= song->sprites.size()) {
-            out.stop = true;
-            return;
-        }
-        const Sprite& sp = song->sprites[plan.sprite_index];
-        const uint64_t beats = sp.notes.size();
-        if (beats == 0 || !(plan.bars_per_second > 0.0) || from_us >= to_us) return;
-        for (uint64_t bar = bar_at(plan.bars_per_second, from_us);; ++bar) {
-            for (uint64_t j = 0; j < beats; ++j) {
-                uint64_t t = beat_time_us(plan.bars_per_second, bar, j, beats);
-                if (t >= to_us) return;
-                if (t < from_us) continue;
-                // A single sprite leaves its notes to ring: only starts go out.
-                for (unsigned n = 0; n < 128; ++n)
-                    if (sp.notes[j].test(n)) out.events.push_back({t, static_cast<uint8_t>(n), true});
-            }
-        }
-    }
+    if (!plan.song) return false;
+    const walker_t walk(plan);
+    if (!walk.playable()) return false;
+    if (!walk.moving() || from >= to) return true;
 
-    const size_t length = song->sequence.size();
-    if (length == 0) {
-        out.stop = true;
-        return;
-    }
-    if (!(plan.bars_per_second > 0.0) || from_us >= to_us) {
-        if (from_us == 0 && to_us > 0) out.positions.push_back({0, 0});
-        return;
-    }
-    uint64_t bar = bar_at(plan.bars_per_second, from_us);
-    auto entry = song->sequence.begin();
-    std::advance(entry, static_cast<long>(bar % length));
-    for (;; ++bar) {
-        if (entry == song->sequence.end()) entry = song->sequence.begin();
-        uint64_t bar_start = beat_time_us(plan.bars_per_second, bar, 0, 1);
-        if (bar_start >= to_us) return;
-        if (bar_start >= from_us) out.positions.push_back({bar_start, bar % length});
-        const Sprite* sp = entry_sprite(*song, *entry);
-        const uint64_t beats = sp ? sp->notes.size() : 0;
-        if (beats == 0) {
-            // A silent bar still ends what sounds.
-            if (bar_start >= from_us) emit_beat(bar_start, NoteSet(), sounding, out);
+    beat_t x;
+    uint64_t at;
+    for (walk.first(from, state, x, at); at < to; walk.first(at + 1, state, x, at)) {
+        state.last_beat = at;
+        state.last_start = walk.start_of(x);
+        const NoteSet* incoming = walk.notes_of(x);
+        if (plan.mode == SingleSprite) {
+            // A single sprite leaves its notes to ring: only starts go out.
+            for (size_t n = incoming->_Find_first(); n < 128; n = incoming->_Find_next(n))
+                sink.note(at, static_cast<uint8_t>(n), true);
+            continue;
         }
-        for (uint64_t j = 0; j < beats; ++j) {
-            uint64_t t = beat_time_us(plan.bars_per_second, bar, j, beats);
-            if (t >= to_us) return;
-            if (t >= from_us) emit_beat(t, sp->notes[j], sounding, out);
+        if (x.bar != state.last_bar) {
+            state.last_bar = x.bar;
+            sink.position(at, walk.entry_of(x.bar));
         }
-        ++entry;
+        const NoteSet now = incoming ? *incoming : NoteSet();
+        const NoteSet either = state.sounding | now;
+        for (size_t n = either._Find_first(); n < 128; n = either._Find_next(n)) {
+            if (state.sounding.test(n)) sink.note(at, static_cast<uint8_t>(n), false);
+            if (now.test(n)) sink.note(at, static_cast<uint8_t>(n), true);
+        }
+        state.sounding = now;
     }
+    return true;
 }
 
-uint64_t next_beat_us(const play_plan_t& plan, uint64_t after_us)
+uint64_t next_beat(const play_plan_t& plan, uint64_t after, const play_state_t& state)
 {
-    const Song* song = plan.song;
-    if (!song || !(plan.bars_per_second > 0.0)) return never;
-    uint64_t bar = bar_at(plan.bars_per_second, after_us);
-    if (plan.mode == SingleSprite) {
-        if (plan.sprite_index >= song->sprites.size()) return never;
-        const uint64_t beats = song->sprites[plan.sprite_index].notes.size();
-        if (beats == 0) return never;
-        for (;; ++bar)
-            for (uint64_t j = 0; j < beats; ++j) {
-                uint64_t t = beat_time_us(plan.bars_per_second, bar, j, beats);
-                if (t >= after_us) return t;
-            }
-    }
-    const size_t length = song->sequence.size();
-    if (length == 0) return never;
-    auto entry = song->sequence.begin();
-    std::advance(entry, static_cast<long>(bar % length));
-    const Sprite* sp = entry_sprite(*song, *entry);
-    const uint64_t beats = sp && sp->notes.size() ? sp->notes.size() : 1;
-    for (uint64_t j = 0; j < beats; ++j) {
-        uint64_t t = beat_time_us(plan.bars_per_second, bar, j, beats);
-        if (t >= after_us) return t;
-    }
-    // Every entry begins with a beat (or a silent bar's end of what sounds).
-    return beat_time_us(plan.bars_per_second, bar + 1, 0, 1);
+    if (!plan.song) return play_never;
+    const walker_t walk(plan);
+    if (!walk.playable() || !walk.moving()) return play_never;
+    beat_t x;
+    uint64_t at;
+    walk.first(after, state, x, at);
+    return at;
 }

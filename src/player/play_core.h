@@ -1,5 +1,6 @@
-// The heart of playback, with no clock and no port: what is due in a span of
-// time since the start, each event at its exact time.
+// The heart of playback, with no clock, no thread and no port: which notes
+// of a song sound at which time, for a mode and a timeline. The engine runs
+// it on its real-time thread; tests and benchmarks hold it to the frame.
 #pragma once
 
 #include "song.h"
@@ -9,43 +10,94 @@
 
 enum PlayMode : int32_t { SingleSprite = 0, Sequence = 1 };
 
-// What is played: one sprite looped, or the song's sequence looped, at a tempo.
+constexpr uint64_t play_never = UINT64_MAX;
+
+// What is played: an immutable copy of a song's sprites and sequence, made
+// on the GUI side after each edit and read by the real-time thread.
+struct song_snapshot_t {
+    struct sprite_t {
+        uint32_t beats;
+        uint32_t first;   // its beats' note sets are notes[first, first + beats)
+    };
+
+    explicit song_snapshot_t(const Song& song);
+
+    std::vector<sprite_t> sprites;
+    std::vector<NoteSet> notes;
+    std::vector<uint32_t> sequence;
+};
+
+// Maps the time of a driver (units, `rate` per second) to the position in
+// bars since the start: a bar is four quarter notes, 240 / bpm seconds.
+struct play_timeline_t {
+    double rate = 1e6;              // time units per second
+    double bars_per_second = 0.0;   // 0: time stands still, nothing sounds
+    uint64_t anchor = 0;            // a time...
+    double anchor_bar = 0.0;        // ...and the position there
+
+    double bar_at(uint64_t time) const;
+    // The time of a position at or after the anchor, rounded to a unit.
+    uint64_t time_of(double bar) const;
+    // From `time` on, another tempo; the position there stays.
+    void set_tempo(uint64_t time, double bars_per_second);
+};
+
 struct play_plan_t {
-    const Song* song = nullptr;
+    const song_snapshot_t* song = nullptr;
     PlayMode mode = SingleSprite;
-    uint64_t sprite_index = 0;
-    double bars_per_second = 0.0;
+    uint64_t sprite_index = 0;   // the sprite looped in SingleSprite mode
+    play_timeline_t timeline;
 };
 
-struct play_event_t {
-    uint64_t time_us;    // since the start
-    uint8_t note;
-    bool on;             // false: the note's end (a note-on of velocity 0)
+// Carried from one span to the next; a new start begins with a fresh one.
+struct play_state_t {
+    NoteSet sounding;                 // what the last beat switched on (Sequence mode)
+    uint64_t last_beat = play_never;  // when the last beat was written; none yet
+    double last_start = 0.0;          // where in the song (in bars) that beat begins
+    uint64_t last_bar = play_never;   // the bar whose position was reported last
 };
 
-struct play_position_t {
-    uint64_t time_us;
-    uint64_t position;   // sequence entry that begins
+class play_sink_t {
+public:
+    // A note starts (`on`) or ends: a note-on of velocity 0.
+    virtual void note(uint64_t time, uint8_t note, bool on) = 0;
+    // A sequence entry begins to sound (Sequence mode).
+    virtual void position(uint64_t time, uint64_t entry) = 0;
+
+protected:
+    ~play_sink_t() = default;
 };
 
-struct play_span_t {
-    std::vector<play_event_t> events;        // in time order; at one time, ends before starts
-    std::vector<play_position_t> positions;  // sequence mode only
-    bool stop = false;   // nothing can play any more: the sprite or the whole sequence is gone
-    void clear()
-    {
-        events.clear();
-        positions.clear();
-        stop = false;
-    }
+// Beats closer than this are too close to be heard apart: of a song played
+// beyond every sensible tempo, only the beat current at each millisecond
+// sounds, so the work and the traffic stay bounded.
+constexpr double min_beat_seconds = 0.001;
+
+// Writes to `sink`, in time order, what sounds in [from, to): at each beat,
+// note by note from 0 to 127, the end of the note if it sounded (Sequence
+// mode) and then its start if the beat has it. A beat that began before
+// `from` is not written late: it is dropped. False when nothing can play
+// any more (the sprite, or the whole sequence, is gone).
+bool play_span(const play_plan_t& plan, uint64_t from, uint64_t to, play_state_t& state, play_sink_t& sink);
+
+// When play_span would next write a beat, at or after `after`; play_never
+// when nothing will sound.
+uint64_t next_beat(const play_plan_t& plan, uint64_t after, const play_state_t& state);
+
+// Keeps everything a span writes: for tests and tools.
+struct play_record_t : play_sink_t {
+    struct event_t {
+        uint64_t time;
+        uint8_t note;
+        bool on;
+    };
+    struct position_t {
+        uint64_t time;
+        uint64_t entry;
+    };
+    std::vector<event_t> events;
+    std::vector<position_t> positions;
+
+    void note(uint64_t time, uint8_t note, bool on) override { events.push_back({time, note, on}); }
+    void position(uint64_t time, uint64_t entry) override { positions.push_back({time, entry}); }
 };
-
-// Appends to `out` everything that begins in [from_us, to_us). `sounding`
-// carries the notes the last beat switched on from one span to the next
-// (start with it empty); a beat switches those off before its own go on.
-// The span from 0 always begins with the first beat and position 0.
-void play_span(const play_plan_t& plan, uint64_t from_us, uint64_t to_us, NoteSet& sounding, play_span_t& out);
-
-// The time of the first beat at or after `after_us`, or UINT64_MAX when none
-// will come (no tempo, no beats, nothing to play).
-uint64_t next_beat_us(const play_plan_t& plan, uint64_t after_us);

@@ -4,150 +4,191 @@
 
 #include <glibmm/main.h>
 
-#include <chrono>
-#include <cmath>
 #include <algorithm>
 #include <cstring>
+#include <iostream>
+#include <sstream>
 
 namespace {
 
-constexpr uint32_t not_started = 0xFFFFFFFFu;
 constexpr unsigned char roland = 0x41, device = 0x10, mt32 = 0x16, set_data = 0x12;
-constexpr int max_wait_ms = 10;   // an edit made while playing is heard from its next beat
-
-uint32_t steady_ms()
-{
-    using namespace std::chrono;
-    return static_cast<uint32_t>(
-        duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
-}
-
-// Toward zero into 64 bits, of which the low 32 are used.
-uint32_t trunc32(float x)
-{
-    if (!(x < 9.2e18f)) return 0xFFFFFFFFu;
-    return static_cast<uint32_t>(static_cast<int64_t>(x));
-}
+constexpr unsigned poll_ms = 25;
 
 void send_display(const unsigned char* data, size_t len)
 {
-    if (midi_out) send_roland_sysex(*midi_out, roland, device, mt32, set_data, data, len);
+    if (midi_out && midi_out->is_opened()) send_roland_sysex(*midi_out, roland, device, mt32, set_data, data, len);
 }
+
+double bars_per_second(uint64_t bpm)
+{
+    return double(bpm) / 240.0;
+}
+
+// The device layer's error lines, kept instead of written to the console.
+class error_lines_t {
+public:
+    error_lines_t() : old(std::cerr.rdbuf(text.rdbuf())) {}
+    ~error_lines_t() { std::cerr.rdbuf(old); }
+    std::string str() const
+    {
+        std::string s = text.str();
+        while (!s.empty() && s.back() == '\n') s.pop_back();
+        return s;
+    }
+
+private:
+    std::ostringstream text;
+    std::streambuf* old;
+};
 
 }  // namespace
 
-Player::Player() : Player(steady_ms) {}
-
-Player::Player(clock_t clock) : clock(std::move(clock)) {}
+Player::Player() = default;
 
 Player::~Player()
 {
-    idle_connection.disconnect();
+    poll_timer.disconnect();
+    if (midi_out && midi_out->driver() && midi_out->driver()->attached() == &engine)
+        midi_out->driver()->attach(nullptr);
 }
 
-void Player::start_sprite(Song& s, uint64_t index)
+void Player::start_sprite(const Song& song, uint64_t sprite_index)
 {
-    mode = SingleSprite;
-    sprite_index = index;
-    start(s);
+    start(song, SingleSprite, sprite_index);
 }
 
-void Player::start_sequence(Song& s)
+void Player::start_sequence(const Song& song)
 {
-    mode = Sequence;
-    start(s);
+    start(song, Sequence, 0);
 }
 
-void Player::start(Song& s)
+// The port's driver, opened again by the device's name when the device went
+// away since; null (after device_failed) when it cannot be had.
+midi_driver_t* Player::ready_driver()
 {
-    song = &s;
-    bars_per_second = static_cast<float>(s.bpm) / 240.0f;
-    running = true;
-    last_elapsed_ms = not_started;
-    start_time_ms = clock();
-    sounding.reset();
-    arm(0);
+    if (!midi_out) return nullptr;
+    std::string reason;
+    midi_driver_t* driver = midi_out->driver();
+    if (driver && !driver->failed(reason)) return driver;
+    const std::string name = midi_out->name;
+    {
+        error_lines_t errors;
+        midi_out->close();
+        if (!name.empty() && midi_out->open(name.c_str())) return midi_out->driver();
+        reason = errors.str();
+    }
+    device_failed.emit(reason);
+    return nullptr;
+}
 
+void Player::start(const Song& song, PlayMode mode, uint64_t sprite_index)
+{
+    midi_driver_t* driver = ready_driver();
+    if (!driver) {
+        halt();
+        return;
+    }
+    if (driver->attached() != &engine) driver->attach(&engine);
+    engine.publish(song);
+
+    // The title on the instrument's display, before the first beat.
     unsigned char text[23] = {0x20, 0x00, 0x00};
     std::memcpy(text + 3, program_title, std::min<size_t>(20, std::strlen(program_title)));
     send_display(text, sizeof text);
+
+    play_command_t c;
+    c.kind = play_command_t::start;
+    c.mode = mode;
+    c.sprite_index = sprite_index;
+    c.bars_per_second = bars_per_second(song.bpm);
+    c.rate = driver->rate();
+    c.generation = ++generation;
+    c.channel = channel;
+    c.velocity = velocity;
+    post(c);
+    playing = true;
+    position_reported = false;
+    if (!poll_timer.connected())
+        poll_timer = Glib::signal_timeout().connect(
+            [this] {
+                poll();
+                return playing;
+            },
+            poll_ms);
 }
 
 void Player::stop()
 {
-    idle_connection.disconnect();
-    running = false;
+    play_command_t c;
+    c.kind = play_command_t::stop;
+    post(c);
+    // After the last note: the driver keeps the order.
     static const unsigned char reset[4] = {0x20, 0x01, 0x00, 0x00};
     send_display(reset, sizeof reset);
+    halt();
+}
+
+void Player::halt()
+{
+    playing = false;
+    poll_timer.disconnect();
 }
 
 void Player::set_tempo(uint64_t bpm)
 {
-    float f = static_cast<float>(bpm) / 60.0f * 0.25f;
-    float p = static_cast<float>(last_elapsed_ms) * bars_per_second;
-    uint32_t t = last_elapsed_ms + start_time_ms;
-    bars_per_second = f;
-    last_elapsed_ms = f > 0.0f ? trunc32(p / f) : 0;
-    start_time_ms = t - last_elapsed_ms;
-    if (is_playing()) arm(0);
+    if (!playing) return;   // the next start takes the song's tempo
+    play_command_t c;
+    c.kind = play_command_t::tempo;
+    c.bars_per_second = bars_per_second(bpm);
+    post(c);
 }
 
-void Player::arm(int wait_ms)
+void Player::update(const Song& song)
 {
-    idle_connection.disconnect();
-    idle_connection = Glib::signal_timeout().connect(sigc::mem_fun(*this, &Player::on_timer),
-                                                     static_cast<unsigned>(wait_ms),
-                                                     Glib::PRIORITY_DEFAULT_IDLE);
+    if (!playing) return;   // a start takes the song as it is then
+    engine.publish(song);
+    // Wakes a sender thread asleep until a beat the edit may have moved.
+    post(play_command_t());
 }
 
-play_plan_t Player::plan() const
+void Player::post(const play_command_t& c)
 {
-    return play_plan_t{song, mode, sprite_index, static_cast<double>(bars_per_second)};
+    if (!midi_out || !midi_out->driver()) return;
+    unsigned char bytes[sizeof c];
+    std::memcpy(bytes, &c, sizeof c);
+    midi_out->driver()->post(bytes, sizeof bytes);
 }
 
-bool Player::on_timer()
+void Player::poll()
 {
-    if (!on_idle()) {
-        // A stop inside the tick has already dropped the connection.
-        if (running) stop();
-        return false;
+    engine.collect();
+    midi_driver_t* driver = midi_out ? midi_out->driver() : nullptr;
+    if (!playing || !driver) return;
+    std::string reason;
+    if (driver->failed(reason)) {
+        halt();
+        device_failed.emit(reason);
+        return;
     }
-    // Sleep until the next beat is due, but never longer than max_wait_ms.
-    const uint64_t elapsed = clock() - start_time_ms;
-    const uint64_t next = next_beat_us(plan(), elapsed * 1000 + 1);
-    uint64_t wait = max_wait_ms;
-    if (next != UINT64_MAX) {
-        uint64_t due_ms = (next + 999) / 1000;
-        wait = std::min<uint64_t>(wait, due_ms > elapsed ? due_ms - elapsed : 1);
+    // A position is delivered when its entry is heard.
+    const uint64_t heard = driver->now();
+    const uint64_t latency = driver->latency();
+    play_report_t r;
+    while (playing && engine.peek(r)) {
+        if (r.generation != generation) {
+            engine.pop();   // from a start before the last
+            continue;
+        }
+        if (r.kind == play_report_t::ended) {
+            engine.pop();
+            stop();   // nothing left to play
+            break;
+        }
+        if (r.time + latency > heard) break;
+        engine.pop();
+        if (position_reported && r.entry == last_position) continue;
+        position_reported = true;
+        last_position = r.entry;
+        position_changed.emit(r.entry);
     }
-    idle_connection = Glib::signal_timeout().connect(sigc::mem_fun(*this, &Player::on_timer),
-                                                     static_cast<unsigned>(wait), Glib::PRIORITY_DEFAULT_IDLE);
-    return false;   // this source is replaced by the one just armed
-}
-
-bool Player::on_idle()
-{
-    if (!running || !song) return false;
-    const uint32_t elapsed = clock() - start_time_ms;
-    bool first = last_elapsed_ms == not_started;
-    // A beat goes out at the first tick at or after its time.
-    const uint64_t from = first ? 0 : uint64_t(last_elapsed_ms) * 1000 + 1;
-    const uint64_t to = uint64_t(elapsed) * 1000 + 1;
-    span.clear();
-    play_span(plan(), from, to, sounding, span);
-    if (span.stop) {
-        stop();
-        return false;
-    }
-    if (midi_out) {
-        for (const play_event_t& ev : span.events) note_on(*midi_out, channel, ev.note, ev.on ? velocity : 0);
-    }
-    last_elapsed_ms = elapsed;
-    for (const play_position_t& p : span.positions) {
-        if (!first && p.position == last_position) continue;
-        last_position = p.position;
-        position_changed.emit(p.position);
-        first = false;
-    }
-    return true;
 }

@@ -1,55 +1,57 @@
 // Plays a song on the MIDI output port: one sprite or the whole sequence in
-// an endless loop, driven from the GUI main loop.
+// an endless loop. The GUI's side of the engine: it hands the engine the
+// song and its commands, and brings the engine's reports to the main loop.
 #pragma once
 
-#include "play_core.h"
+#include "play_engine.h"
 #include "song.h"
 
-#include <glibmm/main.h>
 #include <sigc++/sigc++.h>
 
 #include <cstdint>
-#include <functional>
+#include <string>
+
+class midi_driver_t;
 
 class Player {
 public:
-    using clock_t = std::function<uint32_t()>;   // milliseconds, wrapping
-
-    Player();                          // std::chrono::steady_clock
-    explicit Player(clock_t clock);
+    Player();
     Player(const Player&) = delete;
     Player& operator=(const Player&) = delete;
     ~Player();
 
-    void start_sprite(Song& song, uint64_t sprite_index);
-    void start_sequence(Song& song);
+    void start_sprite(const Song& song, uint64_t sprite_index);
+    void start_sequence(const Song& song);
     void stop();
+    // From the frame the engine takes it, the place in the bar stays.
     void set_tempo(uint64_t bpm);
-    bool on_idle();                    // the tick; false asks to be dropped
+    bool is_playing() const { return playing; }
+    // The song being played has changed: heard from its next beat.
+    void update(const Song& song);
 
-    bool is_playing() const { return idle_connection.connected(); }
+    // Brings the engine's reports to this thread: the main loop does it every
+    // few milliseconds while playing.
+    void poll();
 
-    PlayMode mode = SingleSprite;
-    Song* song = nullptr;
-    uint64_t sprite_index = 0;
-    float bars_per_second = 0.0f;
-    bool running = false;
-    uint32_t last_elapsed_ms = 0xFFFFFFFFu;
-    uint32_t start_time_ms = 0;
-    sigc::connection idle_connection;
+    // The sequence entry now heard, each time it changes (Sequence mode).
     sigc::signal<void, uint64_t> position_changed;
-    uint8_t channel = 9;
+    // Playback could not start, or stopped, because the device is gone; the
+    // reason as the device layer tells it.
+    sigc::signal<void, const std::string&> device_failed;
+
+    uint8_t channel = 9;     // MIDI channel 10, the percussion channel
     uint8_t velocity = 127;
 
 private:
-    void start(Song& song);
-    void arm(int wait_ms);
-    bool on_timer();    // runs the tick, then sleeps until the next beat is due
+    void start(const Song& song, PlayMode mode, uint64_t sprite_index);
+    midi_driver_t* ready_driver();
+    void post(const play_command_t& command);
+    void halt();
 
-    play_plan_t plan() const;
-
-    clock_t clock;
-    NoteSet sounding;              // what the last beat switched on (sequence mode)
-    uint64_t last_position = 0;    // the last position_changed sent
-    play_span_t span;              // reused from tick to tick
+    play_engine_t engine;
+    sigc::connection poll_timer;
+    bool playing = false;
+    uint32_t generation = 0;
+    bool position_reported = false;
+    uint64_t last_position = 0;
 };

@@ -58,6 +58,15 @@ MainWindow::MainWindow(int argc, char** argv, Glib::RefPtr<Gtk::Application>& ap
         std::exit(1);
     }
     main_box.pack_start(*Gtk::manage(new Gtk::MenuBar(model)), Gtk::PACK_SHRINK, 0);
+    device_bar.set_message_type(Gtk::MESSAGE_ERROR);
+    device_bar.set_show_close_button(true);
+    device_message.set_line_wrap(true);
+    device_message.set_xalign(0.0f);
+    dynamic_cast<Gtk::Container*>(device_bar.get_content_area())->add(device_message);
+    device_bar.signal_response().connect([this](int) { device_bar.hide(); });
+    device_bar.set_no_show_all(true);
+    device_message.show();
+    main_box.pack_start(device_bar, Gtk::PACK_SHRINK, 0);
 
     build_song_views();
 
@@ -85,6 +94,7 @@ MainWindow::MainWindow(int argc, char** argv, Glib::RefPtr<Gtk::Application>& ap
 
     play_button.signal_clicked().connect(sigc::mem_fun(*this, &MainWindow::on_play_stop_clicked));
     player.position_changed.connect(sigc::mem_fun(*this, &MainWindow::on_player_position));
+    player.device_failed.connect(sigc::mem_fun(*this, &MainWindow::on_device_failed));
 
     add(main_box);
     set_size_request(640, 768);
@@ -93,7 +103,9 @@ MainWindow::MainWindow(int argc, char** argv, Glib::RefPtr<Gtk::Application>& ap
 
 MainWindow::~MainWindow()
 {
-    player.stop();
+    // Closing the window has stopped it already; the display is told once.
+    if (player.is_playing())
+        player.stop();
     clear_song_views();
     if (separate) {
         if (separate->get_parent())
@@ -161,10 +173,18 @@ void MainWindow::on_bpm_changed()
 void MainWindow::on_play_stop_clicked()
 {
     // An empty sequence is never started.
-    if (player.is_playing() || song.sequence.empty())
+    if (player.is_playing() || song.sequence.empty()) {
         player.stop();
-    else
+    } else {
+        device_bar.hide();
         player.start_sequence(song);
+    }
+}
+
+void MainWindow::on_device_failed(const std::string& reason)
+{
+    device_message.set_text(texts::device_failed + Glib::ustring(reason));
+    device_bar.show();
 }
 
 void MainWindow::on_exit()

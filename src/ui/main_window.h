@@ -11,6 +11,7 @@
 #include <gtkmm/box.h>
 #include <gtkmm/builder.h>
 #include <gtkmm/button.h>
+#include <gtkmm/infobar.h>
 #include <gtkmm/label.h>
 #include <gtkmm/scrolledwindow.h>
 #include <gtkmm/spinbutton.h>
@@ -40,6 +41,7 @@ public:
     // Controls.
     void on_bpm_changed();
     void on_play_stop_clicked();
+    void on_device_failed(const std::string& reason);
     void present_sprite_window(uint64_t i);
 
     // Song views and the sequence strip.
@@ -61,6 +63,8 @@ public:
     std::vector<SpriteWindow*> sprite_windows;
     Glib::RefPtr<Gtk::Builder> builder;
     Gtk::Box main_box;
+    Gtk::InfoBar device_bar;      // shown when the MIDI device is gone
+    Gtk::Label device_message;
     Gtk::Box body_box;
     int cursor_index = -1;
     std::list<uint32_t>::iterator cursor_entry;

@@ -102,6 +102,7 @@ void MainWindow::on_open()
     icon_buttons.rebuild(n);
     build_song_views();
     bpm_spin.set_value(static_cast<double>(song.bpm));
+    player.update(song);
     show_all_children(true);
     set_title(shown_name(*name));
 }

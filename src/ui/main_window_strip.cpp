@@ -90,6 +90,7 @@ static void renumber(std::list<SequenceWidget*>::iterator it, std::list<Sequence
 
 void MainWindow::insert_entry(uint32_t sprite) {
     song.sequence.insert(cursor_entry, sprite);
+    player.update(song);
     auto column = new SequenceWidget(song.sprites.size(), static_cast<int>(sprite));
     column->follow_rows_of(&icon_buttons);
     auto it = sequence_widgets.insert(cursor_widget, column);
@@ -102,6 +103,7 @@ void MainWindow::insert_entry(uint32_t sprite) {
 
 void MainWindow::erase_before_cursor() {
     song.sequence.erase(std::prev(cursor_entry));
+    player.update(song);
     auto it = std::prev(cursor_widget);
     strip_box.remove(**it);
     delete *it;
@@ -111,6 +113,7 @@ void MainWindow::erase_before_cursor() {
 
 void MainWindow::erase_at_cursor() {
     cursor_entry = song.sequence.erase(cursor_entry);
+    player.update(song);
     strip_box.remove(**cursor_widget);
     delete *cursor_widget;
     cursor_widget = sequence_widgets.erase(cursor_widget);

@@ -132,12 +132,13 @@ void SpriteWindow::on_note_toggled(uint64_t row, uint64_t beat) {
     NoteCell* button = rows[row]->buttons[beat];
     uint8_t note = drum_note_table[row].note;
     if (button->get_active()) {
-        if (midi_out)
+        if (midi_out && midi_out->is_opened())
             note_on(*midi_out, main_window.player.channel, note, main_window.player.velocity);
         sprite->notes[beat].set(note);
     } else {
         sprite->notes[beat].reset(note);
     }
+    main_window.player.update(*sprite->song);
     uint64_t next = beat + 1 < rows[row]->buttons.size() ? beat + 1 : beat;
     rows[row]->buttons[next]->grab_focus();
 }
@@ -152,6 +153,7 @@ void SpriteWindow::on_response(int id) {
         break;
     case Gtk::RESPONSE_APPLY:
         sprite->set_beats(static_cast<uint64_t>(beats_spin.get_value()));
+        main_window.player.update(*sprite->song);
         build_grid();
         show_all_children(true);
         break;

@@ -19,6 +19,7 @@ namespace texts {
 
 const char* const bpm_label = "beat per minute";
 const char* const play_stop = "再生/停止";
+const char* const device_failed = "演奏を止めました。MIDI出力装置が使えません: ";
 
 const char* const usage_prefix = "usage: ";
 const char* const usage_suffix = " <device> [file]";

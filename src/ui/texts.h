@@ -15,6 +15,7 @@ namespace texts {
 // Main window.
 extern const char* const bpm_label;          // "beat per minute"
 extern const char* const play_stop;          // "再生/停止"
+extern const char* const device_failed;      // before the device layer's reason
 
 // Command line and start-up failures.
 extern const char* const usage_prefix;       // "usage: "

@@ -33,7 +33,7 @@ SPACE = (KICK, 1)                                 # the editor's first focus, by
 BEATS = 6
 SEQUENCE_KEYS = "010"
 PLAY_SECONDS = 5.0
-ONSET_P99_LIMIT_US = 2000
+RATE = 48000    # the tests' JACK server
 
 
 class SessionError(Exception):
@@ -94,7 +94,7 @@ class Probe:
     def _read(self):
         for line in self.process.stdout:
             fields = line.split()
-            self.events.put((int(fields[0]), [int(b, 16) for b in fields[1:]]))
+            self.events.put((int(fields[1]), [int(b, 16) for b in fields[2:]]))
 
     def take(self, timeout):
         try:
@@ -186,7 +186,8 @@ def expected_dump():
 
 
 def check_playback(events, title):
-    """The start message, the sequence's notes on the song's grid, the stop message."""
+    """The start message, the sequence's notes each on its frame of the song's
+    grid (from the start message's frame), the stop message."""
     check(len(events) >= 2, "too few MIDI events while playing: %r" % events)
     start, stop = events[0], events[-1]
     check(start[1][0] == 0xF0 and bytes(start[1]).find(title.encode()[:20]) > 0,
@@ -196,25 +197,21 @@ def check_playback(events, title):
     notes = events[1:-1]
     check(all(len(d) == 3 and d[0] == 0x99 and d[2] in (0, 0x7F) for _, d in notes),
           "not a channel 10 note at velocity 127 or 0")
-    ons = [(usec, data[1]) for usec, data in notes if data[2] == 0x7F]
-    bar_us = 240e6 / BPM
-    play_us = stop[0] - start[0]
-    grid = []       # (offset from the start in usec, note) of every note-on the song has
-    for k in range(int(play_us // bar_us) + 1):
+    since = lambda frame: (frame - start[0]) % 2 ** 32   # the probe's frames are JACK's 32-bit counter
+    ons = [(since(frame), data[1]) for frame, data in notes if data[2] == 0x7F]
+    bar = 240 * RATE / BPM
+    played = since(stop[0])
+    grid = []       # (frame from the start, note) of every note-on the song has before the stop
+    for k in range(int(played // bar) + 1):
         beats, by_beat = sprite_notes(int(SEQUENCE_KEYS[k % len(SEQUENCE_KEYS)]))
-        grid += [(k * bar_us + b * bar_us / beats, n) for b in range(beats) for n in sorted(by_beat.get(b, ()))]
-    # Onsets closer than a period to the stop may fall either side of it.
-    grid = [g for g in grid if g[0] < play_us - 5000]
-    check(len(grid) >= 8 and len(grid) <= len(ons) <= len(grid) + 3,
-          "%d note-ons, the song's grid has %d" % (len(ons), len(grid)))
-    check([n for _, n in ons[:len(grid)]] == [n for _, n in grid],
+        grid += [(round(k * bar + b * bar / beats), n) for b in range(beats) for n in sorted(by_beat.get(b, ()))]
+    grid = [g for g in grid if g[0] < played]
+    check(len(grid) >= 8, "only %d notes played" % len(grid))
+    check([n for _, n in ons] == [n for _, n in grid],
           "the notes played are not the song's: %r against %r" % (ons, grid))
-    # The grid starts when the first beat was sent: the median offset sets it.
-    offsets = sorted(usec - start[0] - at for (usec, _), (at, _) in zip(ons, grid))
-    errors = sorted(abs(o - offsets[len(offsets) // 2]) for o in offsets)
-    p99 = errors[min(len(errors) - 1, int(0.99 * len(errors)))]
-    print("onsets %d, error p99 %.0f us, max %.0f us" % (len(errors), p99, errors[-1]))
-    check(p99 <= ONSET_P99_LIMIT_US, "onset error p99 %.0f us over the limit" % p99)
+    errors = [abs(at - want) for (at, _), (want, _) in zip(ons, grid)]
+    print("onsets %d, frame error max %d" % (len(errors), max(errors)))
+    check(max(errors) <= 1, "a note off its frame by %d frames: %r against %r" % (max(errors), ons, grid))
 
 
 def check_midi(path):

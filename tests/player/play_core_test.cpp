@@ -9,13 +9,12 @@
 
 namespace {
 
-// "t:+n" for a start, "t:-n" for an end, then "t:@p" for each position; t in microseconds.
-std::vector<std::string> describe(const play_span_t& span)
+// "t:+n" for a start, "t:-n" for an end, then "t:@p" for each position.
+std::vector<std::string> describe(const play_record_t& r)
 {
     std::vector<std::string> out;
-    for (const auto& e : span.events)
-        out.push_back(std::to_string(e.time_us) + (e.on ? ":+" : ":-") + std::to_string(e.note));
-    for (const auto& p : span.positions) out.push_back(std::to_string(p.time_us) + ":@" + std::to_string(p.position));
+    for (const auto& e : r.events) out.push_back(std::to_string(e.time) + (e.on ? ":+" : ":-") + std::to_string(e.note));
+    for (const auto& p : r.positions) out.push_back(std::to_string(p.time) + ":@" + std::to_string(p.entry));
     return out;
 }
 
@@ -25,69 +24,123 @@ void add_sprite(Song& song, uint64_t beats, std::vector<std::pair<unsigned, unsi
     for (auto [b, n] : beat_notes) song.sprites.back().notes[b].set(n);
 }
 
+play_plan_t plan_of(const song_snapshot_t& snapshot, PlayMode mode, uint64_t sprite, double bps, double rate)
+{
+    play_plan_t plan{&snapshot, mode, sprite, {}};
+    plan.timeline.rate = rate;
+    plan.timeline.bars_per_second = bps;
+    return plan;
+}
+
 }  // namespace
 
+// Times in microseconds (rate 1e6) unless a case says otherwise.
 TEST(PlayCore, EventsOfASpan)
 {
     Song song;
     add_sprite(song, 4, {{0, 36}, {1, 42}, {2, 38}, {2, 42}});
     add_sprite(song, 3, {{0, 49}, {1, 46}, {2, 46}});
     add_sprite(song, 0, {});
+    add_sprite(song, 2, {{0, 36}, {0, 38}, {1, 38}});
     struct { const char* what; PlayMode mode; uint64_t sprite; std::list<uint32_t> sequence; double bps;
-             uint64_t to; std::vector<std::string> expected; bool stop; } cases[] = {
-        {"120 bpm", SingleSprite, 0, {}, 0.5, 2000000, {"0:+36", "500000:+42", "1000000:+38", "1000000:+42"}, false},
-        {"exact thirds of a bar", SingleSprite, 1, {}, 1.0, 1000000, {"0:+49", "333334:+46", "666667:+46"}, false},
-        {"a sprite of 0 beats", SingleSprite, 2, {}, 0.5, 10000000, {}, false},
-        {"tempo 0", SingleSprite, 0, {}, 0.0, 10000000, {}, false},
-        {"a sprite that is gone stops", SingleSprite, 7, {}, 0.5, 10, {}, true},
-        {"a sequence ends what sounds before each beat", Sequence, 0, {0, 1}, 0.5, 2800000,
-         {"0:+36", "500000:-36", "500000:+42", "1000000:-42", "1000000:+38", "1000000:+42", "1500000:-38",
-          "1500000:-42", "2000000:+49", "2666667:-49", "2666667:+46", "0:@0", "2000000:@1"}, false},
+             uint64_t to; std::vector<std::string> expected; bool plays; } cases[] = {
+        {"120 bpm", SingleSprite, 0, {}, 0.5, 2000000, {"0:+36", "500000:+42", "1000000:+38", "1000000:+42"}, true},
+        {"thirds of a bar, rounded", SingleSprite, 1, {}, 1.0, 1000000, {"0:+49", "333333:+46", "666667:+46"}, true},
+        {"a sprite of 0 beats", SingleSprite, 2, {}, 0.5, 10000000, {}, true},
+        {"tempo 0", SingleSprite, 0, {}, 0.0, 10000000, {}, true},
+        {"a sprite that is gone stops", SingleSprite, 7, {}, 0.5, 10, {}, false},
+        {"each note ends, then starts again, before the next note", Sequence, 0, {3, 0}, 1.0, 1500000,
+         {"0:+36", "0:+38", "500000:-36", "500000:-38", "500000:+38", "1000000:+36", "1000000:-38",
+          "1250000:-36", "1250000:+42", "0:@0", "1000000:@1"}, true},
         {"entries of 0 beats or naming no sprite are silent bars", Sequence, 0, {1, 2, 9, 1}, 1.0, 3000001,
-         {"0:+49", "333334:-49", "333334:+46", "666667:-46", "666667:+46", "1000000:-46", "3000000:+49",
-          "0:@0", "1000000:@1", "2000000:@2", "3000000:@3"}, false},
-        {"an empty sequence stops", Sequence, 0, {}, 0.5, 10, {}, true},
+         {"0:+49", "333333:+46", "333333:-49", "666667:-46", "666667:+46", "1000000:-46", "3000000:+49",
+          "0:@0", "1000000:@1", "2000000:@2", "3000000:@3"}, true},
+        {"an empty sequence stops", Sequence, 0, {}, 0.5, 10, {}, false},
     };
     for (const auto& c : cases) {
         song.sequence = c.sequence;
-        NoteSet sounding;   // what sounds at 0: nothing
-        play_span_t span;
-        play_span(play_plan_t{&song, c.mode, c.sprite, c.bps}, 0, c.to, sounding, span);
-        EXPECT_EQ(describe(span), c.expected) << c.what;
-        EXPECT_EQ(span.stop, c.stop) << c.what;
+        const song_snapshot_t snapshot(song);
+        play_state_t state;
+        play_record_t r;
+        EXPECT_EQ(play_span(plan_of(snapshot, c.mode, c.sprite, c.bps, 1e6), 0, c.to, state, r), c.plays) << c.what;
+        EXPECT_EQ(describe(r), c.expected) << c.what;
     }
 }
 
-// Time cut into spans gives what one span gives; the next beat after a moment
-// comes no later than the next event.
+// Time cut into spans (a driver's periods, of any length) gives what one
+// span gives, at sensible tempos and beyond them; the next beat after a
+// moment is the next event's time (every beat here has a note).
 TEST(PlayCore, SpansJoinWithoutGapOrRepeat)
 {
     Song song;
-    add_sprite(song, 16, {{0, 36}, {4, 38}, {8, 36}, {12, 38}, {3, 42}, {7, 42}, {15, 46}});
+    add_sprite(song, 16, {{0, 36}, {4, 38}, {8, 36}, {12, 38}, {15, 46}});
     add_sprite(song, 7, {{0, 49}, {2, 38}, {5, 38}, {6, 41}});
+    for (Sprite& sp : song.sprites)
+        for (NoteSet& beat : sp.notes) beat.set(42);
     song.sequence = {0, 1, 0, 0, 1};
-    const uint64_t end = 120000000;   // two minutes
+    const song_snapshot_t snapshot(song);
+    const uint64_t end = 48000 * 60;   // a minute of frames at 48 kHz
     for (PlayMode mode : {SingleSprite, Sequence}) {
-        for (double bps : {0.75, 1000.0 / 240.0, 1.0 / 240.0}) {
-            play_plan_t plan{&song, mode, 1, bps};
-            NoteSet whole_sounding, cut_sounding;
-            play_span_t whole, joined;   // play_span appends, so the pieces add up in `joined`
-            play_span(plan, 0, end, whole_sounding, whole);
-            std::vector<uint64_t> cuts = {0, end};   // at each event, where a closed or open end shows, and after it
-            for (const auto& e : whole.events) cuts.insert(cuts.end(), {e.time_us, e.time_us + e.time_us % 7919});
+        for (double bps : {0.75, 1000.0 / 240.0, 1.0 / 240.0, 4294967295.0 / 240.0}) {
+            const play_plan_t plan = plan_of(snapshot, mode, 0, bps, 48000);
+            play_state_t whole_state, cut_state;
+            play_record_t whole, joined;
+            play_span(plan, 0, end, whole_state, whole);
+            std::vector<uint64_t> cuts = {0, end};
+            for (const auto& e : whole.events) cuts.insert(cuts.end(), {e.time, e.time + e.time % 79});
+            for (uint64_t t = 0; t < end; t += 4096) cuts.push_back(t);
             std::sort(cuts.begin(), cuts.end());
             cuts.erase(std::unique(cuts.begin(), cuts.end()), cuts.end());
-            for (size_t i = 0; i + 1 < cuts.size() && cuts[i + 1] <= end; ++i)
-                play_span(plan, cuts[i], cuts[i + 1], cut_sounding, joined);
-            EXPECT_EQ(describe(joined), describe(whole)) << "mode " << mode << " bps " << bps;
-            EXPECT_EQ(cut_sounding, whole_sounding);
-            for (size_t i = 0; i < whole.events.size(); i += 37) {
-                uint64_t t = whole.events[i].time_us + 1, next = next_beat_us(plan, t);
-                auto later = std::find_if(whole.events.begin() + i, whole.events.end(),
-                                          [t](const play_event_t& e) { return e.time_us >= t; });
-                EXPECT_GE(next, t);
-                EXPECT_LE(next, later == whole.events.end() ? UINT64_MAX : later->time_us);
+            for (size_t i = 0; i + 1 < cuts.size() && cuts[i + 1] <= end; ++i) {
+                play_state_t before = cut_state;
+                play_record_t piece;
+                play_span(plan, cuts[i], cuts[i + 1], cut_state, piece);
+                const uint64_t next = next_beat(plan, cuts[i], before);
+                EXPECT_EQ(next, piece.events.empty() ? std::max(next, cuts[i + 1]) : piece.events.front().time)
+                    << "mode " << mode << " bps " << bps << " at " << cuts[i];
+                joined.events.insert(joined.events.end(), piece.events.begin(), piece.events.end());
+                joined.positions.insert(joined.positions.end(), piece.positions.begin(), piece.positions.end());
             }
+            EXPECT_EQ(describe(joined), describe(whole)) << "mode " << mode << " bps " << bps;
+            EXPECT_EQ(cut_state.sounding, whole_state.sounding);
         }
     }
+}
+
+// Beyond every sensible tempo only the beat current at each millisecond
+// sounds; a beat whose time passed unrendered (a missed period) is dropped,
+// never written late; a tempo change keeps the place in the bar.
+TEST(PlayCore, BoundedDroppedAndRetimed)
+{
+    Song song;
+    add_sprite(song, 8, {{0, 36}, {1, 37}, {2, 38}, {3, 39}, {4, 40}, {5, 41}, {6, 42}, {7, 43}});
+    const song_snapshot_t snapshot(song);
+
+    play_plan_t fast = plan_of(snapshot, SingleSprite, 0, 4294967295.0 / 240.0, 48000);
+    play_state_t state;
+    play_record_t r;
+    play_span(fast, 0, 48000 * 10, state, r);
+    ASSERT_FALSE(r.events.empty());
+    EXPECT_LE(r.events.size(), 10001u);
+    for (size_t i = 1; i < r.events.size(); ++i) ASSERT_GE(r.events[i].time - r.events[i - 1].time, 48u) << i;
+
+    // 120 bpm, 8 beats: a beat every 12000 frames. Nothing is rendered
+    // between 13000 and 40000: the beats at 24000 and 36000 never sound.
+    play_plan_t plan = plan_of(snapshot, SingleSprite, 0, 0.5, 48000);
+    state = play_state_t();
+    play_record_t missed;
+    play_span(plan, 0, 13000, state, missed);
+    play_span(plan, 40000, 50000, state, missed);
+    EXPECT_EQ(describe(missed), (std::vector<std::string>{"0:+36", "12000:+37", "48000:+40"}));
+
+    // At 60000 (a beat and a quarter into the bar), 60 bpm: the beat due at
+    // 72000 comes at 60000 + 12000 * 2 = 84000, the ones after 24000 apart.
+    state = play_state_t();
+    play_record_t retimed;
+    play_span(plan, 0, 60000, state, retimed);
+    plan.timeline.set_tempo(60000, 0.25);
+    play_span(plan, 60000, 140000, state, retimed);
+    std::vector<uint64_t> times;
+    for (const auto& e : retimed.events) times.push_back(e.time);
+    EXPECT_EQ(times, (std::vector<uint64_t>{0, 12000, 24000, 36000, 48000, 60000, 84000, 108000, 132000}));
 }

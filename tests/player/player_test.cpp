@@ -4,37 +4,38 @@
 
 #include <gtest/gtest.h>
 
-#include <glibmm/main.h>
-
+#include <string>
 #include <vector>
 
 namespace {
 
 using bytes_t = std::vector<unsigned char>;
-using notes_t = std::vector<std::pair<uint32_t, bytes_t>>;   // ms after the start, note message
+using timed_t = std::vector<std::pair<uint64_t, bytes_t>>;   // frame, message
 
-std::pair<uint32_t, bytes_t> on(uint32_t t, uint8_t note) { return {t, {0x99, note, 127}}; }
-std::pair<uint32_t, bytes_t> off(uint32_t t, uint8_t note) { return {t, {0x99, note, 0}}; }
+std::pair<uint64_t, bytes_t> on(uint64_t t, uint8_t note) { return {t, {0x99, note, 127}}; }
+std::pair<uint64_t, bytes_t> off(uint64_t t, uint8_t note) { return {t, {0x99, note, 0}}; }
 
 // Roland DT1 messages to the display at 20 00 00: the title's first 20 characters, and the reset.
 const bytes_t start_message = {0xF0, 0x41, 0x10, 0x16, 0x12, 0x20, 0x00, 0x00, 'G', 'r', 'o', 'o', 'v', 'e', 'P',
                                'l', 'o', 't', 't', 'e', 'r', 'S', 't', 'u', 'd', 'i', 'o', ' ', 0x6C, 0xF7};
 const bytes_t stop_message = {0xF0, 0x41, 0x10, 0x16, 0x12, 0x20, 0x01, 0x00, 0x00, 0x5F, 0xF7};
 
-// A song, a player on a clock the test moves, and the port on the in-memory platform.
+// A song, the player, and the port on the in-memory platform, whose time the
+// test moves period by period at 48 kHz: 120 bpm is a bar of 96000 frames.
 struct rig_t {
     midi_memory_platform_t platform;
     Song song;
-    uint32_t now, origin = 0;
-    Player player{[this] { return now; }};
-    std::vector<uint64_t> positions;
+    Player player;
+    std::vector<std::pair<uint64_t, uint64_t>> positions;   // frame delivered, entry
+    std::vector<std::string> failures;
 
-    explicit rig_t(uint32_t start = 0) : now(start)
+    rig_t()
     {
         platform.out_devices = {"memory"};
         midi_out.reset(create_midi_out());
         midi_out->open(0u);
-        player.position_changed.connect([this](uint64_t p) { positions.push_back(p); });
+        player.position_changed.connect([this](uint64_t p) { positions.push_back({platform.now(), p}); });
+        player.device_failed.connect([this](const std::string& why) { failures.push_back(why); });
     }
     ~rig_t() { midi_out.reset(); }
 
@@ -43,98 +44,140 @@ struct rig_t {
         song.sprites.emplace_back(&song, beats);
         for (auto [b, n] : beat_notes) song.sprites.back().notes[b].set(n);
     }
-    // Ticks every millisecond of [from, until] after the start (from 0: after a new
-    // start), so a tick inside a beat that sent anything would show.
-    notes_t run(uint32_t from, uint32_t until)
+    // Moves time on, the main loop taking the reports after every period,
+    // and gives what was sent since the last run, in frames since `origin`.
+    timed_t run(uint64_t frames, uint64_t period = 64)
     {
-        notes_t out;
-        if (from == 0) origin = player.start_time_ms;
-        for (uint32_t t = from; t <= until; ++t) {
-            now = origin + t;
-            size_t before = platform.sent.size();
-            player.on_idle();
-            for (size_t i = before; i < platform.sent.size(); ++i)
-                if (platform.sent[i].bytes.size() == 3) out.push_back({t, platform.sent[i].bytes});
+        const size_t before = taken;
+        for (uint64_t done = 0; done < frames; done += period) {
+            platform.advance(period, period);
+            player.poll();
         }
+        timed_t out;
+        for (size_t i = before; i < platform.sent.size(); ++i)
+            out.push_back({platform.sent[i].time - origin, platform.sent[i].bytes});
+        taken = platform.sent.size();
         return out;
     }
+    uint64_t origin = 0;
+    size_t taken = 0;
 };
 
 }  // namespace
 
-TEST(Player, BeatTimesOfALoopedSprite)
+// Every note on its frame, whatever the period, the start message first and
+// at the first beat's frame, the stop message after the last note.
+TEST(Player, NotesOnTheirFramesAtAnyPeriod)
 {
-    for (uint32_t start : {0u, 0xFFFFFFFFu - 3000u}) {   // the second start crosses the clock's wrap
-        rig_t rig(start);
+    for (uint64_t period : {16u, 64u, 1024u, 4096u}) {
+        rig_t rig;
         rig.sprite(8, {{0, 36}, {1, 37}, {2, 38}, {3, 39}, {4, 40}, {5, 41}, {6, 42}, {7, 43}});
+        rig.platform.advance(1000);   // the timeline does not begin at the start
+        rig.origin = rig.platform.now();
         rig.player.start_sprite(rig.song, 0);
-        notes_t expected;   // beat k of pass n at 2000n + 250k ms
-        for (uint32_t i = 0; i < 25; ++i)
-            expected.push_back(on(2000 * (i / 8) + 250 * (i % 8), uint8_t(36 + i % 8)));
-        EXPECT_EQ(rig.run(0, 6100), expected) << start;
+        timed_t expected = {{0, start_message}};
+        for (uint64_t i = 0; i < 20; ++i) expected.push_back(on(96000 * (i / 8) + 12000 * (i % 8), uint8_t(36 + i % 8)));
+        EXPECT_EQ(rig.run(96000 * 2 + 12000 * 3 + 1, period), expected) << "period " << period;
+        const uint64_t stopped = rig.platform.now() - rig.origin;
+        rig.player.stop();
+        EXPECT_EQ(rig.run(96000), (timed_t{{stopped, stop_message}})) << "nothing after the stop";
     }
 }
 
-// A sequence's notes and positions, also after the song changed under the running
-// player: an entry naming no sprite is a silent bar, what is gone stops it.
-TEST(Player, SequenceNotesAndPositions)
+// A sequence's notes, each note's end next to its new start; its positions
+// delivered when heard; edits and a tempo change heard from the next beat.
+TEST(Player, SequenceEditsAndTempo)
 {
-    const notes_t notes = {on(0, 36), on(0, 42), off(500, 36), off(500, 42), on(500, 42), off(1000, 42),
-                           on(4000, 36), on(4000, 42), off(4500, 36), off(4500, 42), on(4500, 42), off(5000, 42),
-                           on(6000, 36), on(6000, 42), off(6500, 36), off(6500, 42), on(6500, 42)};
+    rig_t rig;
+    rig.sprite(4, {{0, 36}, {0, 42}, {1, 42}});
+    rig.sprite(2, {{1, 38}});
+    rig.song.sequence = {0, 1};
+    rig.player.start_sequence(rig.song);
+    EXPECT_EQ(rig.run(48000 + 1), (timed_t{{0, start_message}, on(0, 36), on(0, 42), off(24000, 36),
+                                           off(24000, 42), on(24000, 42), off(48000, 42)}));
+    // Half a bar in: beat 1 of sprite 0 gets a snare from now on.
+    rig.song.sprites[0].notes[3].set(38);
+    rig.player.update(rig.song);
+    EXPECT_EQ(rig.run(48000), (timed_t{on(72000, 38), off(96000, 38)}));
+    EXPECT_EQ(rig.run(96000 + 1), (timed_t{on(144000, 38), on(192000, 36), off(192000, 38), on(192000, 42)}));
+    // 60 bpm from frame 192128, 128 frames into the third bar: its next beat,
+    // due a quarter bar in, comes after the 23872 frames left of it at 120
+    // bpm, played twice as slowly.
+    rig.player.set_tempo(60);
+    EXPECT_EQ(rig.run(96000 + 1), (timed_t{off(239872, 36), off(239872, 42), on(239872, 42), off(287872, 42)}));
+    // Each entry's position comes on the first period after it is heard.
+    EXPECT_EQ(rig.positions, (std::vector<std::pair<uint64_t, uint64_t>>{{64, 0}, {96064, 1}, {192064, 0}}));
+}
+
+// The song changing under the player: an entry naming no sprite is a silent
+// bar; a sprite or sequence that is gone stops it with the stop message.
+TEST(Player, SongGoneStops)
+{
     struct { const char* name; PlayMode mode; void (*change)(Song&); bool plays; } cases[] = {
-        {"unchanged", Sequence, [](Song&) {}, true},
         {"entry names no sprite", Sequence, [](Song& s) { s.sprites.pop_back(); }, true},
         {"sequence emptied", Sequence, [](Song& s) { s.sequence.clear(); }, false},
         {"sprite gone", SingleSprite, [](Song& s) { s.sprites.clear(); }, false},
     };
     for (const auto& c : cases) {
         rig_t rig;
-        rig.sprite(4, {{0, 36}, {0, 42}, {1, 42}});
-        rig.sprite(2, {});
-        rig.song.sequence = {0, 1, 0};
+        rig.sprite(4, {{0, 36}});
+        rig.sprite(2, {{0, 38}});
+        rig.song.sequence = {0, 1};
         c.mode == Sequence ? rig.player.start_sequence(rig.song) : rig.player.start_sprite(rig.song, 0);
+        rig.run(1000);
         c.change(rig.song);
-        EXPECT_EQ(rig.run(0, 6500), c.plays ? notes : notes_t{}) << c.name;
-        EXPECT_EQ(rig.positions, (c.plays ? std::vector<uint64_t>{0, 1, 2, 0} : std::vector<uint64_t>())) << c.name;
+        rig.player.update(rig.song);
+        timed_t got = rig.run(96000 * 2);
         EXPECT_EQ(rig.player.is_playing(), c.plays) << c.name;
-        EXPECT_EQ(rig.platform.sent.back().bytes == stop_message, !c.plays) << c.name;
+        EXPECT_EQ(!got.empty() && got.back().second == stop_message, !c.plays) << c.name;
+        if (c.plays) {
+            EXPECT_EQ(got, (timed_t{off(24000, 36), on(192000, 36)})) << c.name;
+        }
     }
 }
 
-// Tempo, restart and stop while playing, and what the display is sent.
-TEST(Player, TempoRestartAndStop)
+// A file tempo of 4294967295: bounded traffic, and a stop that stops.
+TEST(Player, AbsurdTempoStaysBounded)
 {
     rig_t rig;
-    rig.sprite(4, {{0, 36}, {1, 37}, {2, 38}, {3, 39}});
+    rig.sprite(8, {{0, 36}, {1, 38}, {2, 36}, {3, 38}, {4, 36}, {5, 38}, {6, 36}, {7, 38}});
+    rig.song.bpm = 4294967295u;
     rig.song.sequence = {0};
-    rig.player.start_sprite(rig.song, 0);
-    ASSERT_EQ(rig.platform.sent.size(), 1u);
-    EXPECT_EQ(rig.platform.sent[0].bytes, start_message);
-    rig.run(0, 1000);          // 120 bpm: beats at 0, 500, 1000
-    rig.player.set_tempo(60);  // one second into the bar: half of it is left, and it now lasts 2 s
-    EXPECT_EQ(rig.run(1001, 5000), (notes_t{on(2000, 39), on(3000, 36), on(4000, 37), on(5000, 38)}));
-    rig.player.start_sequence(rig.song);   // a restart shows the title again and plays from 0
-    EXPECT_EQ(rig.platform.sent.back().bytes, start_message);
-    EXPECT_EQ(rig.run(0, 0), notes_t{on(0, 36)});
-    rig.run(1, 4500);
-    EXPECT_EQ(rig.positions, std::vector<uint64_t>{0});   // one entry: its position never changes
+    rig.player.start_sequence(rig.song);
+    const timed_t got = rig.run(48000 * 10, 1024);
+    EXPECT_GT(got.size(), 1000u);
+    const uint64_t milliseconds = rig.platform.now() / 48;
+    EXPECT_LE(got.size(), 1 + 2 * (milliseconds + 1)) << "one beat a millisecond at most, each ending the last";
     rig.player.stop();
-    EXPECT_EQ(rig.platform.sent.back().bytes, stop_message);
-    EXPECT_TRUE(rig.run(0, 2500).empty());
+    EXPECT_FALSE(rig.player.is_playing());
+    const timed_t after = rig.run(48000);
+    ASSERT_EQ(after.size(), 1u) << "nothing after the stop";
+    EXPECT_EQ(after[0].second, stop_message);
 }
 
-// On a real main loop the player plays, and sleeps between its beats.
-TEST(Player, SleepsBetweenBeatsOnTheMainLoop)
+// The device going away stops playback with its reason; play then opens it
+// again by its name, or says why it cannot.
+TEST(Player, DeviceGoneAndBack)
 {
     rig_t rig;
-    unsigned clock_reads = 0;
-    Player player([&] { ++clock_reads; return static_cast<uint32_t>(g_get_monotonic_time() / 1000); });
-    rig.sprite(4, {{0, 36}, {1, 38}, {2, 36}, {3, 38}});
-    auto loop = Glib::MainLoop::create();
-    Glib::signal_timeout().connect_once([&] { loop->quit(); }, 1100);
-    player.start_sprite(rig.song, 0);
-    loop->run();
-    EXPECT_EQ(rig.platform.sent.size(), 4u);   // the title, then notes at 0, 500 and 1000 ms
-    EXPECT_LT(clock_reads, 400u);              // woken at most every 10 ms, not spinning
+    rig.sprite(4, {{0, 36}});
+    rig.song.sequence = {0};
+    rig.player.start_sequence(rig.song);
+    rig.run(1000);
+    rig.platform.fail_output("JACK server has been closed");
+    rig.run(1000);
+    EXPECT_FALSE(rig.player.is_playing());
+    EXPECT_EQ(rig.failures, std::vector<std::string>{"JACK server has been closed"});
+
+    rig.origin = rig.platform.now();
+    rig.player.start_sequence(rig.song);
+    EXPECT_TRUE(rig.player.is_playing());
+    EXPECT_EQ(rig.run(100), (timed_t{{0, start_message}, on(0, 36)})) << "the same device, opened again";
+
+    rig.platform.fail_output("gone");
+    rig.run(100);
+    rig.platform.out_devices = {"another"};
+    rig.player.start_sequence(rig.song);
+    EXPECT_FALSE(rig.player.is_playing());
+    EXPECT_EQ(rig.failures.back(), "memory: device name not found.");
 }

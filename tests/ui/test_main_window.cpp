@@ -171,17 +171,21 @@ TEST_F(Window, Tempo)
         EXPECT_EQ(window->song.bpm, c.bpm);
     }
 
+    // Playing 8 beats a bar at 120 bpm (12000 frames apart), then at 240 from
+    // a third of the way into beat 1: the rest of it takes half as long.
     window->bpm_spin.set_value(120.0);
-    window->song.sequence = {0, 1};
+    window->song.sprites[0].notes[1].set(42);
+    window->song.sprites[0].notes[2].set(42);
+    window->song.sequence = {0};
     window->play_button.clicked();
-    stepmill_test::run_main_loop_for(std::chrono::milliseconds(300));
-    Player& player = window->player;
-    ASSERT_NE(player.last_elapsed_ms, 0xFFFFFFFFu) << "the player has not ticked";
-    const double bars = player.last_elapsed_ms * double(player.bars_per_second);
+    EXPECT_TRUE(window->player.is_playing());
+    platform.advance(16000);
     window->bpm_spin.set_value(240.0);
-    EXPECT_FLOAT_EQ(player.bars_per_second, 1.0f);
-    EXPECT_NEAR(player.last_elapsed_ms * double(player.bars_per_second), bars, 1.0);   // within a millisecond
-    EXPECT_TRUE(player.is_playing());
+    platform.advance(30000);
+    std::vector<uint64_t> hats;
+    for (const auto& m : platform.sent)
+        if (m.bytes == std::vector<unsigned char>{0x99, 42, 127}) hats.push_back(m.time);
+    EXPECT_EQ(hats, (std::vector<uint64_t>{12000, 16000 + 4000}));
 }
 
 // One button starts and stops; an empty sequence never starts; closing the
@@ -204,17 +208,20 @@ TEST_F(Window, PlayStopAndClosing)
             window->player.start_sprite(window->song, 0);
         else if (c.before == 2)
             window->player.start_sequence(window->song);
-        stepmill_test::run_main_loop_for(std::chrono::milliseconds(50));
+        platform.advance(2400);
         platform.sent.clear();
         window->play_button.clicked();
         EXPECT_EQ(window->player.is_playing(), c.after);
-        stepmill_test::run_main_loop_for(std::chrono::milliseconds(150));
+        platform.advance(4800);
         EXPECT_EQ(notes_sent(), c.after ? std::vector<int>{38} : std::vector<int>{}) << "the first entry's beat";
         if (c.after) {
+            platform.sent.clear();
             window->close();
             stepmill_test::settle();
             EXPECT_FALSE(window->player.is_playing());
             EXPECT_FALSE(window->get_visible());
+            window.reset();
+            EXPECT_EQ(platform.sent.size(), 1u) << "the display told once of the stop";
         }
         close_window();
     }

@@ -249,10 +249,13 @@ TEST_F(Editor, PlayStop)
     SpriteWindow& editor = present(2);
     respond(editor, response_play_stop);
     EXPECT_FALSE(window->player.is_playing());
+    window->song.sprites[2].notes[0].set(40);
+    const size_t before = platform.sent.size();
     respond(editor, response_play_stop);
     EXPECT_TRUE(window->player.is_playing());
-    EXPECT_EQ(window->player.mode, SingleSprite);
-    EXPECT_EQ(window->player.sprite_index, 2u);
+    platform.advance(64);
+    ASSERT_GT(platform.sent.size(), before);
+    EXPECT_EQ(platform.sent.back().bytes, (std::vector<unsigned char>{0x99, 40, 127})) << "sprite 2 loops";
     respond(editor, Gtk::RESPONSE_CLOSE);
     EXPECT_FALSE(editor.get_visible());
     EXPECT_TRUE(window->player.is_playing());

@@ -5,10 +5,13 @@
 //
 // Ports CLIENT:in and CLIENT:out (CLIENT defaults to "probe"). Standard output,
 // one line each, flushed at once:
-//   ready                      the ports exist and the client runs
-//   <usec> <hex> <hex> ...     an event arrived; usec is JACK's clock at the
-//                              start of the cycle plus the event's frame
-//                              offset, so the period does not blur it
+//   ready                          the ports exist and the client runs
+//   <usec> <frame> <hex> <hex> ... an event arrived; usec is JACK's clock at
+//                                  the start of the cycle plus the event's
+//                                  offset, so the period does not blur it;
+//                                  frame is its absolute frame on the
+//                                  server's frame counter, the one every
+//                                  client of the server shares
 // Standard input, one line each: hex bytes to send from CLIENT:out as one
 // event ("90 24 7f"), or "quit". The end of standard input, SIGINT and SIGTERM
 // end the probe cleanly too, so a probe whose test died never outlives it and
@@ -43,6 +46,7 @@ jack_nframes_t sample_rate = 48000;
 
 struct record_t {
     uint64_t usec;
+    uint32_t frame;
     uint32_t size;
 };
 
@@ -51,12 +55,13 @@ int process(jack_nframes_t frames, void*)
     // The clock read now, not the cycle time the driver predicted: the dummy
     // driver's predictions wander by milliseconds.
     const jack_time_t now = jack_get_time();
+    const jack_nframes_t cycle = jack_last_frame_time(client);
     void* in = jack_port_get_buffer(in_port, frames);
     uint32_t n = jack_midi_get_event_count(in);
     for (uint32_t i = 0; i < n; ++i) {
         jack_midi_event_t ev;
         if (jack_midi_event_get(&ev, in, i) != 0) continue;
-        record_t r{static_cast<uint64_t>(now) + uint64_t(ev.time) * 1000000 / sample_rate,
+        record_t r{static_cast<uint64_t>(now) + uint64_t(ev.time) * 1000000 / sample_rate, cycle + ev.time,
                    static_cast<uint32_t>(ev.size)};
         if (jack_ringbuffer_write_space(received) < sizeof r + ev.size) {
             ++overruns;
@@ -101,7 +106,7 @@ void print_received()
         jack_ringbuffer_read(received, reinterpret_cast<char*>(&r), sizeof r);
         bytes.resize(r.size);
         jack_ringbuffer_read(received, reinterpret_cast<char*>(bytes.data()), r.size);
-        std::printf("%llu", static_cast<unsigned long long>(r.usec));
+        std::printf("%llu %u", static_cast<unsigned long long>(r.usec), r.frame);
         for (unsigned char b : bytes) std::printf(" %02x", b);
         std::printf("\n");
     }

@@ -66,7 +66,7 @@ void probe_process_t::read_lines()
         } else {
             std::istringstream words(line);
             event_t ev{};
-            words >> ev.usec;
+            words >> ev.usec >> ev.frame;
             unsigned byte;
             while (words >> std::hex >> byte) ev.bytes.push_back(static_cast<unsigned char>(byte));
             received.push_back(std::move(ev));

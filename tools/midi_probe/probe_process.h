@@ -15,6 +15,7 @@ class probe_process_t {
 public:
     struct event_t {
         uint64_t usec;                    // JACK time of the event's frame
+        uint32_t frame;                   // the event's frame on the server's counter
         std::vector<unsigned char> bytes;
     };
 

@@ -1,16 +1,22 @@
 // An in-memory MIDI platform for tests: devices are names a test sets, any
-// step can be made to fail, and every byte sent is kept.
+// step can be made to fail, and every byte sent is kept with its time. Its
+// driver has no thread: time moves only when the test advances it, period by
+// period as a JACK server's would, so what is played can be held to the frame.
 #pragma once
 
 #include "midi_platform.h"
 
+#include <string>
 #include <vector>
 
 class midi_memory_platform_t : public midi_platform_t {
 public:
+    static constexpr double rate = 48000;   // units per second of the timeline
+
     struct message_t {
         unsigned device;
-        std::vector<unsigned char> bytes;   // short messages at their exact length
+        std::vector<unsigned char> bytes;
+        uint64_t time;   // when it was written
     };
 
     std::vector<std::string> out_devices;
@@ -32,16 +38,20 @@ public:
     midi_memory_platform_t();
     ~midi_memory_platform_t() override;
 
+    // The open output's timeline moves on by `units`, in periods of `period`:
+    // each period takes the commands posted, then renders its events.
+    void advance(uint64_t units, uint64_t period = 64);
+    uint64_t now() const { return time; }
+    // The open output's device goes away with this reason.
+    void fail_output(const std::string& reason);
+
     // Feeds an input port opened on device `id` as the platform thread would.
     void receive_short(unsigned id, uint32_t word, uint32_t time_ms);
     void receive_long(unsigned id, const std::vector<unsigned char>& bytes, uint32_t time_ms);
 
     unsigned out_count() override;
     bool out_name(unsigned id, std::string& name) override;
-    void* out_open(unsigned id) override;
-    bool out_short(void* handle, uint32_t word) override;
-    void out_long(void* handle, const unsigned char* buf, size_t len) override;
-    bool out_close(void* handle) override;
+    std::unique_ptr<midi_driver_t> out_open(unsigned id) override;
 
     unsigned in_count() override;
     bool in_name(unsigned id, std::string& name) override;
@@ -51,6 +61,10 @@ public:
     int in_close(void* handle) override;
 
 private:
+    class driver_t;
+    friend class driver_t;
     struct in_port_t { unsigned id; in_events_t events; bool started; };
     std::vector<in_port_t*> open_inputs;
+    driver_t* output = nullptr;   // the open output's driver, if any
+    uint64_t time = 0;
 };

@@ -1,6 +1,60 @@
 #include "midi_memory_platform.h"
 
 #include <algorithm>
+#include <deque>
+
+// Messages are written at once; commands wait for the next period, as a real
+// driver's queue makes them.
+class midi_memory_platform_t::driver_t : public midi_driver_t, public midi_sink_t {
+public:
+    driver_t(midi_memory_platform_t& platform, unsigned device) : platform(platform), device(device) {}
+    ~driver_t() override
+    {
+        ++platform.close_calls;
+        if (platform.output == this) platform.output = nullptr;
+    }
+
+    bool send(const unsigned char* bytes, size_t len) override
+    {
+        if (!failure.empty() || (platform.fail_short && len <= 3 && bytes[0] != 0xF0)) return false;
+        return write(platform.time, bytes, len);
+    }
+    bool post(const unsigned char* data, size_t len) override
+    {
+        if (!failure.empty()) return false;
+        commands.emplace_back(data, data + len);
+        return true;
+    }
+    void attach(midi_source_t* next) override { source = next; }
+    midi_source_t* attached() const override { return source; }
+    double rate() const override { return midi_memory_platform_t::rate; }
+    uint64_t now() const override { return platform.time; }
+    bool failed(std::string& reason) const override
+    {
+        reason = failure;
+        return !failure.empty();
+    }
+    bool write(uint64_t at, const unsigned char* bytes, size_t len) override
+    {
+        platform.sent.push_back({device, std::vector<unsigned char>(bytes, bytes + len), at});
+        return true;
+    }
+
+    void period(uint64_t units)
+    {
+        if (!failure.empty()) return;
+        for (const auto& c : commands)
+            if (source) source->command(c.data(), c.size(), platform.time);
+        commands.clear();
+        if (source) source->render(platform.time, units, *this);
+    }
+
+    midi_memory_platform_t& platform;
+    unsigned device;
+    midi_source_t* source = nullptr;
+    std::deque<std::vector<unsigned char>> commands;
+    std::string failure;
+};
 
 midi_memory_platform_t::midi_memory_platform_t()
 {
@@ -13,13 +67,19 @@ midi_memory_platform_t::~midi_memory_platform_t()
     for (in_port_t* port : open_inputs) delete port;
 }
 
-namespace {
+void midi_memory_platform_t::advance(uint64_t units, uint64_t period)
+{
+    for (uint64_t done = 0; done < units; done += period) {
+        const uint64_t step = std::min(period, units - done);
+        if (output) output->period(step);
+        time += step;
+    }
+}
 
-// Handles are device numbers plus one, so that a valid handle is never null.
-void* handle_of(unsigned id) { return reinterpret_cast<void*>(static_cast<uintptr_t>(id) + 1); }
-unsigned device_of(void* handle) { return static_cast<unsigned>(reinterpret_cast<uintptr_t>(handle) - 1); }
-
-}  // namespace
+void midi_memory_platform_t::fail_output(const std::string& reason)
+{
+    if (output) output->failure = reason;
+}
 
 unsigned midi_memory_platform_t::out_count() { return static_cast<unsigned>(out_devices.size()); }
 
@@ -30,30 +90,12 @@ bool midi_memory_platform_t::out_name(unsigned id, std::string& name)
     return true;
 }
 
-void* midi_memory_platform_t::out_open(unsigned id)
+std::unique_ptr<midi_driver_t> midi_memory_platform_t::out_open(unsigned id)
 {
-    return fail_open || id >= out_devices.size() ? nullptr : handle_of(id);
-}
-
-bool midi_memory_platform_t::out_short(void* handle, uint32_t word)
-{
-    if (fail_short) return false;
-    std::vector<unsigned char> bytes = {static_cast<unsigned char>(word), static_cast<unsigned char>(word >> 8),
-                                        static_cast<unsigned char>(word >> 16)};
-    bytes.resize(midi_short_length(bytes[0]));
-    sent.push_back({device_of(handle), bytes});
-    return true;
-}
-
-void midi_memory_platform_t::out_long(void* handle, const unsigned char* buf, size_t len)
-{
-    sent.push_back({device_of(handle), std::vector<unsigned char>(buf, buf + len)});
-}
-
-bool midi_memory_platform_t::out_close(void*)
-{
-    ++close_calls;
-    return true;
+    if (fail_open || id >= out_devices.size()) return nullptr;
+    auto driver = std::make_unique<driver_t>(*this, id);
+    output = driver.get();
+    return driver;
 }
 
 unsigned midi_memory_platform_t::in_count() { return static_cast<unsigned>(in_devices.size()); }

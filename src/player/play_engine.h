@@ -1,0 +1,79 @@
+// The engine that owns the playing: the source a MIDI driver serves on its
+// real-time thread. It reads the newest song snapshot at every span, takes
+// start, stop and tempo as commands in order with the driver's messages, and
+// reports the entries it plays through a lock-free ring.
+#pragma once
+
+#include "midi_driver.h"
+#include "play_core.h"
+
+#include <jack/ringbuffer.h>
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+// A command as it travels through the driver's queue.
+struct play_command_t {
+    enum kind_t : uint8_t { start, stop, tempo, wake } kind = wake;
+    PlayMode mode = SingleSprite;
+    uint64_t sprite_index = 0;
+    double bars_per_second = 0.0;
+    double rate = 48000.0;     // the driver's time units per second
+    uint32_t generation = 0;   // which start this belongs to
+    uint8_t channel = 9;
+    uint8_t velocity = 127;
+};
+
+// What the engine tells the GUI.
+struct play_report_t {
+    enum kind_t : uint8_t { position, ended } kind;
+    uint32_t generation;   // of the start it belongs to
+    uint64_t time;         // on the driver's timeline
+    uint64_t entry;        // position: the sequence entry that begins
+};
+
+class play_engine_t : public midi_source_t {
+public:
+    play_engine_t();
+    ~play_engine_t() override;
+    play_engine_t(const play_engine_t&) = delete;
+    play_engine_t& operator=(const play_engine_t&) = delete;
+
+    // The GUI thread. A new snapshot of the song; older ones are freed here,
+    // once the real-time thread has let go of them.
+    void publish(const Song& song);
+    void collect();
+    // The oldest report not yet taken.
+    bool peek(play_report_t& report) const;
+    void pop();
+
+    // The real-time thread.
+    void command(const unsigned char* data, size_t len, uint64_t time) override;
+    void render(uint64_t from, uint64_t count, midi_sink_t& sink) override;
+    uint64_t next_due(uint64_t after) override;
+
+private:
+    class note_writer_t;
+    const song_snapshot_t* acquire();
+    void report(play_report_t::kind_t kind, uint64_t time, uint64_t entry);
+
+    // Published by the GUI thread; the real-time thread announces the one it
+    // reads in `hazard` so that the GUI never frees it underneath.
+    std::atomic<const song_snapshot_t*> current{nullptr};
+    std::atomic<const song_snapshot_t*> hazard{nullptr};
+    std::unique_ptr<song_snapshot_t> newest;
+    std::vector<std::unique_ptr<song_snapshot_t>> retired;
+
+    jack_ringbuffer_t* reports;
+
+    // The real-time thread's own.
+    bool playing = false;
+    play_plan_t plan;
+    play_state_t state;
+    uint32_t generation = 0;
+    uint8_t status = 0x99;   // note-on on the channel
+    uint8_t velocity = 127;
+};

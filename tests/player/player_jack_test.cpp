@@ -1,0 +1,192 @@
+// The player on a real JACK server against the probe, which records each
+// event's absolute frame: every note on the song's grid to the frame,
+// whatever the period and whatever the main loop is doing.
+#include "midi_out.h"
+#include "player.h"
+#include "probe_process.h"
+#include "program.h"
+
+#include <glibmm/main.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <map>
+#include <string>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using event_t = probe_process_t::event_t;
+
+// A private server of the given period, named for this test run.
+class jack_server_t {
+public:
+    explicit jack_server_t(unsigned period)
+        : name("stepmill-player-" + std::to_string(getpid()) + "-" + std::to_string(period)),
+          script(std::string(std::getenv("STEPMILL_SOURCE_DIR")) + "/tools/jack_server.sh"), period(period)
+    {
+        start();
+    }
+    ~jack_server_t() { stop(); }
+    bool start()
+    {
+        setenv("JACK_DEFAULT_SERVER", name.c_str(), 1);
+        return std::system((script + " start " + name + " " + std::to_string(period)).c_str()) == 0;
+    }
+    void stop() { std::system((script + " stop " + name).c_str()); }
+
+private:
+    std::string name, script;
+    unsigned period;
+};
+
+void run_main_loop(int ms)
+{
+    auto loop = Glib::MainLoop::create();
+    Glib::signal_timeout().connect_once([&] { loop->quit(); }, ms);
+    loop->run();
+}
+
+bool is_note(const event_t& e, uint8_t note, bool on)
+{
+    return e.bytes.size() == 3 && e.bytes[0] == 0x99 && e.bytes[1] == note && (e.bytes[2] != 0) == on;
+}
+
+std::vector<uint32_t> frames_of(const std::vector<event_t>& events, uint8_t note)
+{
+    std::vector<uint32_t> out;
+    for (const auto& e : events)
+        if (is_note(e, note, true)) out.push_back(e.frame);
+    return out;
+}
+
+// One sprite of 8 beats looped as a sequence: a hi-hat on every beat, a kick
+// on the first.
+struct groove_t {
+    Song song;
+    groove_t(uint64_t bpm)
+    {
+        song.bpm = bpm;
+        song.sprites.emplace_back(&song, 8);
+        for (NoteSet& beat : song.sprites[0].notes) beat.set(42);
+        song.sprites[0].notes[0].set(36);
+        song.sequence = {0};
+    }
+};
+
+}  // namespace
+
+// At 240 bpm (a beat every 6000 frames), then 300 bpm (4800): every beat on
+// its frame through a tempo change, an edit and the main loop blocked for
+// half a second, at a short and a long period.
+TEST(PlayerJack, NotesOnTheirFrames)
+{
+    for (unsigned period : {64u, 1024u}) {
+        jack_server_t server(period);
+        probe_process_t probe;
+        ASSERT_TRUE(probe.wait_ready()) << period;
+        midi_out.reset(create_midi_out());
+        ASSERT_TRUE(midi_out->open("probe:in")) << period;
+        groove_t groove(240);
+        Player player;
+        player.start_sequence(groove.song);
+        run_main_loop(1000);
+        player.set_tempo(300);
+        groove.song.bpm = 300;
+        run_main_loop(300);
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));   // the main loop blocked
+        groove.song.sprites[0].notes[4].set(38);
+        player.update(groove.song);
+        run_main_loop(1000);
+        player.stop();
+        midi_out.reset();   // sends what was queued, then closes
+        ASSERT_TRUE(probe.wait_events(1, 1000));
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        const std::vector<event_t> events = probe.events();
+        ASSERT_GE(events.size(), 3u) << period;
+
+        // The start message, then the first beat at its frame; the stop message last.
+        EXPECT_EQ(events.front().bytes[0], 0xF0);
+        EXPECT_EQ(events.back().bytes, (std::vector<unsigned char>{0xF0, 0x41, 0x10, 0x16, 0x12, 0x20, 0x01, 0x00,
+                                                                   0x00, 0x5F, 0xF7}));
+        const uint32_t anchor = events.front().frame;
+        const std::vector<uint32_t> hats = frames_of(events, 42);
+        ASSERT_GT(hats.size(), 20u) << period;
+        EXPECT_EQ(hats[0], anchor) << period;
+
+        // Beat i at 240 bpm on anchor + 6000 i; after the tempo change each
+        // beat 4800 after the last; one beat between changes its length.
+        size_t changed = 0;
+        for (size_t i = 1; i < hats.size(); ++i) {
+            const int64_t gap = int64_t(hats[i] - hats[i - 1]);
+            if (changed == 0 && std::llabs(gap - 6000) > 1) changed = i;
+            if (changed == 0) {
+                EXPECT_LE(std::llabs(int64_t(hats[i] - anchor) - int64_t(6000 * i)), 1) << period << " beat " << i;
+            } else if (i > changed) {
+                EXPECT_LE(std::llabs(gap - 4800), 1) << period << " beat " << i;
+            } else {
+                EXPECT_TRUE(gap >= 4799 && gap <= 6001) << period << " the beat the tempo changed in: " << gap;
+            }
+        }
+        EXPECT_GT(changed, 5u) << period;
+
+        // The kick on every eighth beat, at the hi-hat's frame; the snare on
+        // every beat 4 from the first one heard (the edit) on.
+        const std::vector<uint32_t> kicks = frames_of(events, 36), snares = frames_of(events, 38);
+        for (size_t i = 0; i < hats.size(); i += 8) EXPECT_EQ(kicks[i / 8], hats[i]) << period;
+        ASSERT_FALSE(snares.empty()) << period;
+        size_t first_snare = std::find(hats.begin(), hats.end(), snares[0]) - hats.begin();
+        EXPECT_EQ(first_snare % 8, 4u) << period;
+        for (size_t i = first_snare, k = 0; i < hats.size(); i += 8, ++k) EXPECT_EQ(snares.at(k), hats[i]) << period;
+
+        // At each beat, note by note: the end of what sounded, then its new start.
+        std::map<uint32_t, std::vector<std::string>> at;
+        for (const auto& e : events)
+            if (e.bytes.size() == 3) at[e.frame].push_back(std::to_string(e.bytes[1]) + (e.bytes[2] ? "+" : "-"));
+        const std::vector<std::string> beat0 = {"36+", "42-", "42+"}, beat1 = {"36-", "42-", "42+"};
+        EXPECT_EQ(at[hats[8]], beat0) << period;
+        EXPECT_EQ(at[hats[9]], beat1) << period;
+        probe.stop();
+    }
+}
+
+// The server shuts down while playing: playback stops and says why; once a
+// server is back, play works again without a restart.
+TEST(PlayerJack, ServerGoneAndBack)
+{
+    jack_server_t server(256);
+    groove_t groove(240);
+    Player player;
+    std::vector<std::string> failures;
+    player.device_failed.connect([&](const std::string& why) { failures.push_back(why); });
+    {
+        probe_process_t probe;
+        ASSERT_TRUE(probe.wait_ready());
+        midi_out.reset(create_midi_out());
+        ASSERT_TRUE(midi_out->open("probe:in"));
+        player.start_sequence(groove.song);
+        run_main_loop(300);
+        server.stop();
+        for (int i = 0; i < 50 && failures.empty(); ++i) run_main_loop(100);
+        EXPECT_FALSE(player.is_playing());
+        ASSERT_EQ(failures.size(), 1u);
+        EXPECT_FALSE(failures[0].empty());
+        player.start_sequence(groove.song);   // no server: it says so again
+        EXPECT_FALSE(player.is_playing());
+        EXPECT_EQ(failures.size(), 2u);
+    }
+    ASSERT_TRUE(server.start());
+    probe_process_t probe;
+    ASSERT_TRUE(probe.wait_ready());
+    player.start_sequence(groove.song);
+    EXPECT_TRUE(player.is_playing());
+    run_main_loop(600);
+    player.stop();
+    midi_out.reset();
+    ASSERT_TRUE(probe.wait_events(3, 2000));
+    EXPECT_FALSE(frames_of(probe.events(), 42).empty());
+}
