@@ -10,6 +10,7 @@
 
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
 
 namespace {
@@ -34,6 +35,12 @@ int main(int argc, char** argv)
     if (argc < 2) {
         std::cout << texts::usage_prefix << argv[0] << texts::usage_suffix << std::endl;
         list_midi_out_devices(std::cout);
+        return 0;
+    }
+    // Help needs no device, so it is answered before one is opened.
+    if (std::strcmp(argv[1], texts::help_long) == 0 || std::strcmp(argv[1], texts::help_short) == 0) {
+        std::cout << texts::usage_prefix << argv[0] << texts::usage_suffix << std::endl
+                  << texts::help_text << std::endl;
         return 0;
     }
 

@@ -34,5 +34,28 @@ const char version_short = 'v';
 const char* const version_description = "show version info.";
 const char* const version_arg = "ver";
 
+const char* const help_long = "--help";
+const char* const help_short = "-h";
+const char* const help_text =
+    "\n"
+    "A drum step sequencer that plays on a MIDI instrument.\n"
+    "\n"
+    "arguments:\n"
+    "  <device>       the MIDI output device: its number in the device list, or any\n"
+    "                 part of its name (the first device whose name contains it)\n"
+    "  [file]         a song file (.trm) to open; without it, a new song\n"
+    "\n"
+    "options:\n"
+    "  -v, --version  print the version and exit; it follows <device> and [file]\n"
+    "  -h, --help     print this help and exit; it stands in place of <device>\n"
+    "\n"
+    "Without arguments the program prints the usage and the MIDI output devices.\n"
+    "\n"
+    "exit status:\n"
+    "  0  the window closed, or Ctrl+Q or Ctrl+C ended the program, or the usage,\n"
+    "     this help or the version was printed\n"
+    "  1  the device could not be opened, the song file could not be read, or an\n"
+    "     option is unknown";
+
 }  // namespace texts
 }  // namespace stepmill

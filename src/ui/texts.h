@@ -32,5 +32,10 @@ extern const char version_short;             // 'v'
 extern const char* const version_description;
 extern const char* const version_arg;
 
+// The help option: the first argument, in place of the device.
+extern const char* const help_long;          // "--help"
+extern const char* const help_short;         // "-h"
+extern const char* const help_text;          // what follows the usage line
+
 }  // namespace texts
 }  // namespace stepmill

@@ -28,6 +28,15 @@ run
 grep -qx 'output devices:' "$work/out" || fail "no arguments: no device list"
 grep -Eqx "[0-9]+: $probe_name:in" "$work/out" || fail "no arguments: the probe is not listed"
 
+# Help in place of the device: the usage, then the arguments, options and exit
+# statuses; no device list, no device, no window.
+for option in --help -h; do
+  run "$option"
+  [[ $status == 0 && -z $err && $(head -n 1 <<<"$out") == "usage: $stepmill <device> [file]" &&
+     $out == *'<device>'*'[file]'*'-v, --version'*'-h, --help'*'exit status'* && $out != *'output devices:'* ]] ||
+    fail "$option: $(got)"
+done
+
 # A device that does not open (an option in its place is a name too): the device layer's reason, then ours.
 for device in "no-such-device-$$" -v; do
   run "$device"
