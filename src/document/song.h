@@ -52,9 +52,15 @@ public:
     bool read(std::istream& in, std::ostream& err);
 
     // Writes the song file, replacing an existing one atomically. False when
-    // any step fails; an existing file is then left as it was.
+    // any step fails; an existing file is then left as it was, and `error`
+    // says why.
+    bool write(const std::string& path, std::string& error) const;
     bool write(const std::string& path) const;
     void write(std::ostream& out) const;
+
+    // Exchanges all contents with another song; every sprite points to the
+    // song that holds it afterwards.
+    void swap(Song& other);
 
     uint64_t bpm;
     uint64_t default_beats;
