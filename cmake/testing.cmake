@@ -1,7 +1,8 @@
 # Test helpers shared by every folder under tests/.
 #
-# stepmill_gtest(<name> SOURCES <files...> LIBS <targets...> [JACK] [TIMEOUT <s>])
-#   A GoogleTest executable, run by CTest as one test.
+# stepmill_gtest(<name> SOURCES <files...> LIBS <targets...> [JACK] [TIMEOUT <s>] [PROPERTIES <p> <v>...])
+#   A GoogleTest executable; each of its cases is one CTest test, named
+#   <name>.<Suite>.<Case>, with the given properties added.
 #   JACK: the cases run, alone (timing matters), against the private JACK server of this build (the
 #   `jack` fixture), with JACK_DEFAULT_SERVER naming it.
 #
@@ -29,17 +30,29 @@ set(STEPMILL_TEST_ENV
   NO_AT_BRIDGE=1)
 
 function(stepmill_gtest name)
-  cmake_parse_arguments(T "JACK" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "JACK" "TIMEOUT" "SOURCES;LIBS;PROPERTIES" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock)
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 120)
   endif()
-  add_test(NAME ${name} COMMAND ${name})
-  set_tests_properties(${name} PROPERTIES ENVIRONMENT "${STEPMILL_TEST_ENV}" TIMEOUT ${T_TIMEOUT})
+  # Listed when CTest runs, not at build time: GUI programs need the display
+  # that only the test run has.
+  gtest_discover_tests(${name} TEST_PREFIX "${name}." TEST_LIST ${name}_TESTS
+                       DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60)
+  # The cases get their properties from a script of ours that CTest reads after
+  # the listing: gtest_discover_tests' own PROPERTIES split a list value such as
+  # the environment into separate properties.
+  set(properties "ENVIRONMENT [==[${STEPMILL_TEST_ENV}]==] TIMEOUT ${T_TIMEOUT}")
   if(T_JACK)
-    set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED jack RESOURCE_LOCK jack RUN_SERIAL TRUE)
+    string(APPEND properties " FIXTURES_REQUIRED jack RESOURCE_LOCK jack RUN_SERIAL TRUE")
   endif()
+  foreach(item ${T_PROPERTIES})
+    string(APPEND properties " [==[${item}]==]")
+  endforeach()
+  set(script ${CMAKE_CURRENT_BINARY_DIR}/${name}_properties.cmake)
+  file(WRITE ${script} "if(${name}_TESTS)\n  set_tests_properties(\${${name}_TESTS} PROPERTIES ${properties})\nendif()\n")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${script})
 endfunction()
 
 # stepmill_script_test(<name> COMMAND <cmd...> [JACK] [TIMEOUT <s>])

@@ -5,6 +5,7 @@
 
 #include <charconv>
 #include <ostream>
+#include <utility>
 
 Sprite::Sprite(Song* song, uint64_t beats)
     : song(song), beats(beats), color{191, 191, 191}, notes(beats) {}
@@ -23,6 +24,16 @@ void Song::reset_sprites(uint64_t count)
     sprites.reserve(count);
     for (uint64_t i = 0; i < count; ++i)
         sprites.emplace_back(this, default_beats);
+}
+
+void Song::swap(Song& other)
+{
+    std::swap(bpm, other.bpm);
+    std::swap(default_beats, other.default_beats);
+    sprites.swap(other.sprites);
+    sequence.swap(other.sequence);
+    for (Sprite& sprite : sprites) sprite.song = this;
+    for (Sprite& sprite : other.sprites) sprite.song = &other;
 }
 
 namespace {
@@ -100,6 +111,11 @@ void Song::write(std::ostream& out) const
 {
     std::string text = song_text(*this);
     out.write(text.data(), static_cast<std::streamsize>(text.size()));
+}
+
+bool Song::write(const std::string& path, std::string& error) const
+{
+    return replace_file_contents(path, song_text(*this), error);
 }
 
 bool Song::write(const std::string& path) const

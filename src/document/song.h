@@ -43,16 +43,24 @@ public:
     // Destroys all sprites and appends `count` silent ones of default_beats.
     void reset_sprites(uint64_t count);
 
-    // Reads a song file. False only when the file cannot be opened (the song
-    // is then unchanged); faulty lines are reported on err and skipped.
+    // Reads a song file. False when the file cannot be opened or read, or is
+    // larger than max_file_bytes (reported on err); the song is then
+    // unchanged. Faulty lines are reported on err and skipped.
     bool read(const std::string& path, std::ostream& err);
-    // Reads song text from a stream; never fails.
-    void read(std::istream& in, std::ostream& err);
+    // Reads song text from a stream; false only when it holds more than
+    // max_file_bytes (reported on err, the song unchanged).
+    bool read(std::istream& in, std::ostream& err);
 
     // Writes the song file, replacing an existing one atomically. False when
-    // any step fails; an existing file is then left as it was.
+    // any step fails; an existing file is then left as it was, and `error`
+    // says why.
+    bool write(const std::string& path, std::string& error) const;
     bool write(const std::string& path) const;
     void write(std::ostream& out) const;
+
+    // Exchanges all contents with another song; every sprite points to the
+    // song that holds it afterwards.
+    void swap(Song& other);
 
     uint64_t bpm;
     uint64_t default_beats;
@@ -63,3 +71,6 @@ public:
 // Limits past which a song file's counts are refused instead of allocated.
 constexpr uint64_t max_file_sprites = 4096;
 constexpr uint64_t max_file_beats = 1024;
+// A larger file or a source that never ends is refused with this message.
+constexpr uint64_t max_file_bytes = 64ull << 20;
+constexpr const char* file_too_big_message = "illegal file size, over 64 MB, not read";

@@ -3,6 +3,7 @@
 #include "song.h"
 #include "song_scan.h"
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <istream>
@@ -198,12 +199,58 @@ void read_block(Sprite& sprite, Lines& lines, uint64_t& line_counter, std::ostre
     }
 }
 
-void read_sequence(Song& song, line_t line, uint64_t line_number, std::ostream& err)
+// The sequence while it is read: entries in file order, and for every sprite
+// number the positions of its entries, so that a smaller sprite count drops
+// exactly the entries it must without walking the whole sequence again.
+class sequence_reader_t {
+public:
+    void append(uint32_t entry)
+    {
+        if (entry >= positions.size()) positions.resize(entry + 1);
+        positions[entry].push_back(static_cast<uint32_t>(entries.size()));
+        entries.push_back(entry);
+    }
+
+    // Drops the entries not below count, reporting them in sequence order.
+    void drop_from(uint32_t count, uint64_t line_number, std::ostream& err)
+    {
+        if (count >= positions.size()) return;
+        std::vector<uint32_t> dropped;
+        for (size_t sprite = count; sprite < positions.size(); ++sprite)
+            dropped.insert(dropped.end(), positions[sprite].begin(), positions[sprite].end());
+        positions.resize(count);
+        std::sort(dropped.begin(), dropped.end());
+        for (uint32_t at : dropped) {
+            report(err, line_number, ": illegal sprite number, skip: ", entries[at]);
+            entries[at] = gone;
+        }
+    }
+
+    std::list<uint32_t> sequence() const
+    {
+        std::list<uint32_t> out;
+        for (uint32_t entry : entries)
+            if (entry != gone) out.push_back(entry);
+        return out;
+    }
+
+private:
+    // No sprite has this number: the file's sprite count is far below it.
+    static constexpr uint32_t gone = 0xFFFFFFFFu;
+    std::vector<uint32_t> entries;
+    std::vector<std::vector<uint32_t>> positions;
+};
+
+// Positions are 32 bits wide: a text of this size holds fewer entries.
+static_assert(max_file_bytes < 0xFFFFFFFFu && max_file_sprites < 0xFFFFFFFFu);
+
+void read_sequence(const Song& song, sequence_reader_t& sequence, line_t line, uint64_t line_number,
+                   std::ostream& err)
 {
     const char* colon = line.data() + line.find(':');
     for_each_next_number(colon, line, [&](uint32_t entry) {
         if (entry < song.sprites.size())
-            song.sequence.push_back(entry);
+            sequence.append(entry);
         else
             report(err, line_number, ": illegal sprite number, skip: ", entry);
     });
@@ -214,6 +261,7 @@ void read_song(Song& song, std::string_view text, std::ostream& err)
     // Sprites are made anew, so a second song never inherits the first one's.
     song.sprites.clear();
     song.sequence.clear();
+    sequence_reader_t sequence;
     text_lines_t lines(text);
     uint64_t line_counter = 0;
     line_t line;
@@ -232,30 +280,36 @@ void read_song(Song& song, std::string_view text, std::ostream& err)
             while (song.sprites.size() < count)
                 song.sprites.emplace_back(&song, 0);
             // Entries read before a smaller count would name missing sprites.
-            for (auto it = song.sequence.begin(); it != song.sequence.end();) {
-                if (*it < count) { ++it; continue; }
-                report(err, number, ": illegal sprite number, skip: ", *it);
-                it = song.sequence.erase(it);
-            }
+            sequence.drop_from(count, number, err);
             for (Sprite& sprite : song.sprites)
                 read_block(sprite, lines, line_counter, err);
         } else if (starts_with(line, "sequence:")) {
-            read_sequence(song, line, number, err);
+            read_sequence(song, sequence, line, number, err);
         } else if (!is_blank_or_comment(line)) {
             report_command(err, number, line);
         }
     }
+    song.sequence = sequence.sequence();
 }
 
-// Whole stream into memory: one bulk read instead of per-character work.
-bool read_all(std::istream& in, std::string& text)
+// Whole stream into memory, one bulk read at a time, but never more than one
+// byte past the largest song file: a device or pipe that never ends is
+// refused instead of filling the memory. False when it was refused.
+bool read_all(std::istream& in, std::vector<char>& text)
 {
-    char chunk[1 << 16];
-    while (in) {
-        in.read(chunk, sizeof chunk);
-        text.append(chunk, static_cast<size_t>(in.gcount()));
+    constexpr size_t chunk = 1 << 16;
+    constexpr size_t most = max_file_bytes + 1;
+    while (in && text.size() < most) {
+        size_t want = std::min(chunk, most - text.size());
+        // Grown by hand, since a vector's own growth would overshoot the limit.
+        if (text.capacity() < text.size() + want)
+            text.reserve(std::min(most, std::max(2 * text.capacity(), text.size() + want)));
+        size_t old_size = text.size();
+        text.resize(old_size + want);
+        in.read(text.data() + old_size, static_cast<std::streamsize>(want));
+        text.resize(old_size + static_cast<size_t>(in.gcount()));
     }
-    return !in.bad();
+    return text.size() <= max_file_bytes;
 }
 
 }  // namespace
@@ -268,19 +322,27 @@ bool Sprite::read(std::istream& in, uint64_t& line_counter, std::ostream& err)
     return true;
 }
 
-void Song::read(std::istream& in, std::ostream& err)
+bool Song::read(std::istream& in, std::ostream& err)
 {
-    std::string text;
-    read_all(in, text);
-    read_song(*this, text, err);
+    std::vector<char> text;
+    if (!read_all(in, text)) {
+        err << file_too_big_message << '\n' << std::flush;
+        return false;
+    }
+    read_song(*this, {text.data(), text.size()}, err);
+    return true;
 }
 
 bool Song::read(const std::string& path, std::ostream& err)
 {
     std::ifstream file(path, std::ios::binary);
     if (!file) return false;
-    std::string text;
-    if (!read_all(file, text)) return false;
-    read_song(*this, text, err);
+    std::vector<char> text;
+    if (!read_all(file, text)) {
+        err << path << ": " << file_too_big_message << '\n' << std::flush;
+        return false;
+    }
+    if (file.bad()) return false;
+    read_song(*this, {text.data(), text.size()}, err);
     return true;
 }

@@ -2,6 +2,7 @@
 // controls, closing, and the application's option handlers.
 #include "main_window.h"
 
+#include "document.h"
 #include "file_dialogs.h"
 #include "program.h"
 #include "sequence_widget.h"
@@ -28,9 +29,11 @@ MainWindow::MainWindow(int argc, char** argv, Glib::RefPtr<Gtk::Application>& ap
       play_button(texts::play_stop, false),
       control_box(Gtk::ORIENTATION_HORIZONTAL, 0)
 {
+    // The song is loaded as Document::open loads one, so that start-up and
+    // File → Open agree (a file's tempo clamped into the control's range).
     if (argc < 3) {
-        song.reset_sprites(36);
-    } else if (!song.read(argv[2], std::cerr)) {
+        song.reset_sprites(new_song_sprites);
+    } else if (!load_song(song, argv[2], std::cerr)) {
         std::cerr << argv[2] << texts::file_read_failed << std::endl;
         std::exit(1);
     }

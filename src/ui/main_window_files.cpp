@@ -1,6 +1,7 @@
 // The File menu's commands: Open, Save As and Export.
 #include "main_window.h"
 
+#include "document.h"
 #include "file_dialogs.h"
 #include "sequence_widget.h"
 #include "smf_writer.h"
@@ -84,7 +85,7 @@ void MainWindow::on_open()
         return;
 
     std::ostringstream reader_messages;
-    if (!song.read(*name, reader_messages)) {
+    if (!load_song(song, *name, reader_messages)) {
         // The box stays on the screen until the text dialog is answered.
         std::unique_ptr<ShownMessage> box =
             dialogs->show_error(open_failed_title, shown_name(*name) + open_failed_suffix);

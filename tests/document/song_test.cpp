@@ -3,12 +3,17 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <fstream>
+#include <list>
 #include <random>
 #include <sstream>
 #include <sys/stat.h>
+#include <thread>
 #include <tuple>
 #include <unistd.h>
 
@@ -174,4 +179,77 @@ TEST(Scan, ThirtyTwoBitStrtoul)
         EXPECT_EQ(std::tie(r.value, r.digits), std::tie(c.value, c.digits)) << c.text;
         EXPECT_EQ(static_cast<size_t>(r.end - c.text), c.end) << c.text;
     }
+}
+
+// A file larger than the limit, or a source that never ends, is refused after
+// reading one byte past the limit; the song keeps what it had.
+TEST(SongRead, RefusesSourcesOverTheLimit)
+{
+    std::string base = testing::TempDir() + "stepmill-big-" + std::to_string(getpid());
+    std::string sparse = base + ".trm", fifo = base + ".fifo";
+    std::ofstream(sparse) << "bpm: 7\n";
+    ASSERT_TRUE(truncate(sparse.c_str(), max_file_bytes + 1) == 0 && mkfifo(fifo.c_str(), 0600) == 0);
+    signal(SIGPIPE, SIG_IGN);   // the feeder learns of the closed reader by EPIPE
+    std::thread feeder([&] {
+        int fd = open(fifo.c_str(), O_WRONLY);
+        std::string lines(1 << 16, '\n');
+        while (write(fd, lines.data(), lines.size()) > 0) {}
+        close(fd);
+    });
+    for (std::string path : {sparse, std::string("/dev/zero"), fifo}) {
+        Song song;
+        read_text(song, example_text);
+        std::ostringstream err;
+        EXPECT_FALSE(song.read(path, err)) << path;
+        EXPECT_EQ(err.str(), path + ": " + file_too_big_message + "\n");
+        EXPECT_EQ(text_of(song), example_text) << path;
+    }
+    feeder.join();
+    unlink(sparse.c_str());
+    unlink(fifo.c_str());
+
+    // The limit itself is still read.
+    for (size_t size : {size_t(max_file_bytes), size_t(max_file_bytes + 1)}) {
+        std::string text = "bpm: 7\n";
+        text.resize(size, '\n');
+        Song song;
+        bool refused = size > max_file_bytes;
+        EXPECT_EQ(read_text(song, text), refused ? std::string(file_too_big_message) + "\n" : "") << size;
+        EXPECT_EQ(song.bpm, refused ? 120u : 7u) << size;
+    }
+}
+
+// A long sequence, then many sprite counts that drop entries of several
+// sprites: the survivors keep their order and the dropped ones are reported in
+// sequence order on the line of the count that dropped them.
+TEST(SongRead, CountsDropEntriesInOrderOnABigFile)
+{
+    std::string text = "sprites: 10\n";
+    for (int i = 0; i < 10; ++i) text += "sprite end\n";
+    text += "sequence:";                                                      // line 12
+    const uint32_t entries = 200000;
+    for (uint32_t i = 0; i < entries; ++i) text += " " + std::to_string(i * 7 % 10);
+    text += "\nsprites: 5\n";                                                 // line 13
+    for (int i = 0; i < 5; ++i) text += "sprite end\n";
+    text += "sequence: 4 9\n";                                                // line 19
+    for (int i = 0; i < 20000; ++i) text += "sprites: 1\nsprite end\n";       // from line 20
+
+    auto skipped = [](int line, uint32_t entry) {
+        return std::to_string(line) + ": illegal sprite number, skip: " + std::to_string(entry) + "\n";
+    };
+    std::string at_five, at_one;
+    std::list<uint32_t> survivors;
+    for (uint32_t i = 0; i < entries; ++i) {
+        uint32_t entry = i * 7 % 10;
+        if (entry >= 5) at_five += skipped(13, entry);
+        else if (entry >= 1) at_one += skipped(20, entry);
+        else survivors.push_back(entry);
+    }
+    Song song;
+    // Compared whole, since a diff of texts this long would not fit in memory.
+    std::string errors = read_text(song, text), expected = at_five + skipped(19, 9) + at_one + skipped(20, 4);
+    size_t differ = std::mismatch(errors.begin(), errors.end(), expected.begin(), expected.end()).first - errors.begin();
+    EXPECT_TRUE(errors == expected) << "first difference: " << errors.substr(differ, 40);
+    EXPECT_TRUE(song.sequence == survivors);
+    EXPECT_EQ(song.sprites.size(), 1u);
 }
