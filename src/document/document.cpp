@@ -126,11 +126,12 @@ void Document::push(Step step)
 {
     // A new step ends the redo branch; a save point on it can never come back.
     steps.erase(steps.begin() + static_cast<std::ptrdiff_t>(done), steps.end());
-    if (clean_at > done)
-        clean_at = never;
+    if (saved_at > done)
+        saved_at = never;
     steps.push_back(std::move(step));
     DocumentChange change = apply(steps.back(), true);
     ++done;
+    dirty = true;
     changed.emit(change);
 }
 
@@ -185,7 +186,7 @@ bool Document::set_tempo(uint64_t bpm, bool merge)
     if (bpm < min_bpm || bpm > max_bpm || bpm == current.bpm)
         return false;
     // A saved step stays as it was saved, or the file would no longer match it.
-    if (merge && done > 0 && done == steps.size() && clean_at != done) {
+    if (merge && done > 0 && done == steps.size() && saved_at != done) {
         if (auto* last = std::get_if<TempoStep>(&steps.back().what)) {
             last->to = bpm;
             changed.emit(apply(steps.back(), true));
@@ -201,6 +202,7 @@ bool Document::undo()
     if (done == 0)
         return false;
     --done;
+    dirty = true;
     changed.emit(apply(steps[done], false));
     return true;
 }
@@ -210,6 +212,7 @@ bool Document::redo()
     if (done == steps.size())
         return false;
     ++done;
+    dirty = true;
     changed.emit(apply(steps[done - 1], true));
     return true;
 }
@@ -221,7 +224,21 @@ bool Document::open(const std::string& path, std::ostream& messages)
     file_path = path;
     steps.clear();
     done = 0;
-    clean_at = 0;
+    saved_at = 0;
+    dirty = false;
+    changed.emit({Kind::whole_song});
+    return true;
+}
+
+bool Document::restore(const std::string& recovery, const std::string& path, std::ostream& messages)
+{
+    if (!load_song(current, recovery, messages))
+        return false;
+    file_path = path;
+    steps.clear();
+    done = 0;
+    saved_at = never;
+    dirty = true;
     changed.emit({Kind::whole_song});
     return true;
 }
@@ -231,7 +248,8 @@ bool Document::save(const std::string& path, std::string& error)
     if (!current.write(path, error))
         return false;
     file_path = path;
-    clean_at = done;
+    saved_at = done;
+    dirty = false;
     changed.emit({Kind::saved});
     return true;
 }

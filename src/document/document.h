@@ -45,9 +45,10 @@ public:
 
     const Song& song() const { return current; }
     const std::string& path() const { return file_path; }   // empty: never saved or opened
-    // Whether the song differs from its file (or from the new song): undoing
-    // back to the state last saved makes it unmodified again.
-    bool modified() const { return clean_at != done; }
+    // Whether anything was done to the song since it was new, opened or
+    // saved. Only a save or an open clears it: undoing back to the saved
+    // song still leaves a change made and taken back.
+    bool modified() const { return dirty; }
 
     // Commands, each one undo step that emits changed once. Out-of-range
     // arguments, and values the song already has, do nothing and give false.
@@ -70,6 +71,9 @@ public:
     // modified and the history and emits a whole_song change. False when the
     // file cannot be read: then nothing changes.
     bool open(const std::string& path, std::ostream& messages);
+    // The same for a recovery file of the song at `path` (empty: a song never
+    // saved): the song is the recovered one, still to be saved there.
+    bool restore(const std::string& recovery, const std::string& path, std::ostream& messages);
     // Writes the song to `path` atomically; on success sets the path, clears
     // modified and emits a saved change. On failure `error` holds the system's
     // reason and nothing changes.
@@ -94,6 +98,7 @@ private:
     std::string file_path;
     std::vector<Step> steps;   // [0, done) are done, the rest can be redone
     size_t done = 0;
-    size_t clean_at = 0;       // `done` when the song was last new, opened or saved; `never` once that is lost
+    size_t saved_at = 0;       // `done` when the song was last new, opened or saved; `never` once that is lost
+    bool dirty = false;
     sigc::signal<void, const DocumentChange&> changed;
 };

@@ -151,6 +151,11 @@ void Player::update(const Song& song)
     post(play_command_t());
 }
 
+void Player::preview(uint8_t note)
+{
+    if (midi_out && midi_out->is_opened()) note_on(*midi_out, channel, note, velocity);
+}
+
 void Player::post(const play_command_t& c)
 {
     if (!midi_out || !midi_out->driver()) return;

@@ -28,6 +28,9 @@ public:
     bool is_playing() const { return playing; }
     // The song being played has changed: heard from its next beat.
     void update(const Song& song);
+    // A note heard at once (a note switched on in an editor), in order with
+    // what plays.
+    void preview(uint8_t note);
 
     // Brings the engine's reports to this thread: the main loop does it every
     // few milliseconds while playing.

@@ -103,10 +103,20 @@ bool smf_bytes(std::string& out, const Song& song, uint8_t channel, uint8_t velo
     return true;
 }
 
-bool write_smf(const std::string& path, const Song& song, uint8_t channel, uint8_t velocity)
+bool write_smf(const std::string& path, const Song& song, uint8_t channel, uint8_t velocity, std::string& error)
 {
     std::string bytes;
-    return smf_bytes(bytes, song, channel, velocity) && replace_file_contents(path, bytes);
+    if (!smf_bytes(bytes, song, channel, velocity)) {
+        error = "the song does not fit a MIDI file (no tempo, or too long)";
+        return false;
+    }
+    return replace_file_contents(path, bytes, error);
+}
+
+bool write_smf(const std::string& path, const Song& song, uint8_t channel, uint8_t velocity)
+{
+    std::string error;
+    return write_smf(path, song, channel, velocity, error);
 }
 
 bool write_smf(const std::string& path, const Song& song, const Player& player)

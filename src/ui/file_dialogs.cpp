@@ -1,6 +1,7 @@
 #include "file_dialogs.h"
 
 #include "error_dialog.h"
+#include "texts.h"
 
 #include <gtkmm/filechooserdialog.h>
 #include <gtkmm/messagedialog.h>
@@ -94,43 +95,34 @@ public:
         dialog.run();
     }
 
-private:
-    Gtk::Window& parent;
-};
-
-class ScriptedChooser : public PathChooser {
-public:
-    ScriptedChooser(ScriptedFileDialogs& owner, const char* title, int number)
-        : owner(owner), title(title), number(number) {}
-
-    std::optional<std::string> ask() override
+    SaveChoice ask_save_changes(const Glib::ustring& text) override
     {
-        owner.log.push_back("chooser " + title + " #" + std::to_string(number) + " last=" + last);
-        std::optional<std::string> answer;
-        if (!owner.paths.empty()) {
-            answer = owner.paths.front();
-            owner.paths.pop_front();
+        Gtk::MessageDialog box(parent, text, false, Gtk::MESSAGE_WARNING, Gtk::BUTTONS_NONE, true);
+        box.set_title(texts::save_changes_title);
+        box.add_button(texts::discard_button, Gtk::RESPONSE_REJECT);
+        box.add_button(texts::cancel_button, Gtk::RESPONSE_CANCEL);
+        box.add_button(texts::save_button, Gtk::RESPONSE_ACCEPT);
+        box.set_default_response(Gtk::RESPONSE_ACCEPT);
+        // Escape and the window manager's close answer as Cancel does.
+        switch (box.run()) {
+        case Gtk::RESPONSE_ACCEPT: return SaveChoice::save;
+        case Gtk::RESPONSE_REJECT: return SaveChoice::discard;
+        default: return SaveChoice::cancel;
         }
-        if (answer)
-            last = *answer;
-        return answer;
+    }
+
+    bool ask_restore(const Glib::ustring& text) override
+    {
+        Gtk::MessageDialog box(parent, text, false, Gtk::MESSAGE_QUESTION, Gtk::BUTTONS_NONE, true);
+        box.set_title(texts::restore_title);
+        box.add_button(texts::discard_recovery_button, Gtk::RESPONSE_REJECT);
+        box.add_button(texts::restore_button, Gtk::RESPONSE_ACCEPT);
+        box.set_default_response(Gtk::RESPONSE_ACCEPT);
+        return box.run() == Gtk::RESPONSE_ACCEPT;
     }
 
 private:
-    ScriptedFileDialogs& owner;
-    std::string title;
-    int number;
-    std::string last;
-};
-
-class ScriptedMessage : public ShownMessage {
-public:
-    ScriptedMessage(std::vector<std::string>& log, std::string title) : log(log), title(std::move(title)) {}
-    ~ScriptedMessage() override { log.push_back("error closed " + title); }
-
-private:
-    std::vector<std::string>& log;
-    std::string title;
+    Gtk::Window& parent;
 };
 
 }  // namespace
@@ -138,34 +130,6 @@ private:
 std::unique_ptr<FileDialogs> make_gtk_file_dialogs(Gtk::Window& parent)
 {
     return std::make_unique<GtkFileDialogs>(parent);
-}
-
-std::unique_ptr<PathChooser> ScriptedFileDialogs::chooser(FileCommand command)
-{
-    return std::make_unique<ScriptedChooser>(*this, chooser_look(command).title, ++choosers_made);
-}
-
-bool ScriptedFileDialogs::confirm(const Glib::ustring& title, const Glib::ustring& text)
-{
-    log.push_back("confirm " + title + ": " + text);
-    bool answer = false;
-    if (!answers.empty()) {
-        answer = answers.front();
-        answers.pop_front();
-    }
-    return answer;
-}
-
-std::unique_ptr<ShownMessage> ScriptedFileDialogs::show_error(const Glib::ustring& title,
-                                                              const Glib::ustring& text)
-{
-    log.push_back("error " + title + ": " + text);
-    return std::make_unique<ScriptedMessage>(log, title);
-}
-
-void ScriptedFileDialogs::show_error_text(const Glib::ustring& title, const Glib::ustring& text)
-{
-    log.push_back("error_text " + title + ": " + text);
 }
 
 }  // namespace stepmill

@@ -1,20 +1,21 @@
-// The file commands' dialogs behind a small interface of the window, so that
-// the commands run with the real choosers and message boxes in the program
-// and with scripted answers in tests.
+// The window's dialogs behind a small interface, so that the commands run
+// with the real choosers and message boxes in the program and with scripted
+// answers in tests.
 #pragma once
 
 #include <gtkmm/window.h>
 #include <glibmm/ustring.h>
 
-#include <deque>
 #include <memory>
 #include <optional>
 #include <string>
-#include <vector>
 
 namespace stepmill {
 
 enum class FileCommand { open, save_as, export_smf };
+
+// What to do with unsaved changes.
+enum class SaveChoice { save, discard, cancel };
 
 // One command's file chooser. Asked again within the same command it still
 // shows the last choice.
@@ -43,6 +44,12 @@ public:
                                                      const Glib::ustring& text) = 0;
     // The ErrorDialog with a block of text, run until answered.
     virtual void show_error_text(const Glib::ustring& title, const Glib::ustring& text) = 0;
+    // The song has unsaved changes: save, discard, or cancel (Escape, or the
+    // box closed).
+    virtual SaveChoice ask_save_changes(const Glib::ustring& text) = 0;
+    // Changes of a session that ended unsaved were kept: restore them (true)
+    // or discard them.
+    virtual bool ask_restore(const Glib::ustring& text) = 0;
 };
 
 // The real dialogs; message boxes and the ErrorDialog belong to `parent`.
@@ -56,26 +63,5 @@ struct ChooserLook {
     const char* filter_pattern;
 };
 const ChooserLook& chooser_look(FileCommand command);
-
-// Answers the dialogs from scripts and writes down what was asked, for tests.
-// An unscripted chooser answers "cancelled", an unscripted question "no".
-class ScriptedFileDialogs : public FileDialogs {
-public:
-    std::unique_ptr<PathChooser> chooser(FileCommand command) override;
-    bool confirm(const Glib::ustring& title, const Glib::ustring& text) override;
-    std::unique_ptr<ShownMessage> show_error(const Glib::ustring& title,
-                                             const Glib::ustring& text) override;
-    void show_error_text(const Glib::ustring& title, const Glib::ustring& text) override;
-
-    std::deque<std::optional<std::string>> paths;   // the chooser's answers, in turn
-    std::deque<bool> answers;                        // the questions' answers, in turn
-
-    // One line per event: "chooser <title> #<n> last=<name>", "confirm <title>: <text>",
-    // "error <title>: <text>", "error closed <title>", "error_text <title>: <text>".
-    std::vector<std::string> log;
-
-private:
-    int choosers_made = 0;
-};
 
 }  // namespace stepmill

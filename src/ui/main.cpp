@@ -4,6 +4,7 @@
 #include "program.h"
 #include "texts.h"
 
+#include <glib-unix.h>
 #include <glibmm/error.h>
 #include <glibmm/main.h>
 #include <gtkmm/application.h>
@@ -15,15 +16,13 @@
 
 namespace {
 
-void on_interrupt(int)
+// SIGINT, SIGTERM and SIGHUP come to the main loop as events: the window
+// keeps unsaved changes for the next start, and the program ends by the one
+// road every ending takes.
+gboolean on_signal(gpointer window)
 {
-    // exit rather than _exit: the exit handler must close the port.
-    std::exit(0);
-}
-
-void close_port()
-{
-    midi_out->close();
+    static_cast<stepmill::MainWindow*>(window)->on_terminate();
+    return G_SOURCE_CONTINUE;
 }
 
 }  // namespace
@@ -58,10 +57,6 @@ int main(int argc, char** argv)
         std::cerr << argv[1] << ": " << texts::open_failed << std::endl;
         std::exit(1);
     }
-    std::signal(SIGINT, on_interrupt);
-    // Only after a successful open, so the handler always finds a port.
-    std::atexit(close_port);
-
     // Non-unique: a second program (on another device, with another song)
     // must run its own window instead of handing its command line to the first.
     Glib::RefPtr<Gtk::Application> application =
@@ -95,11 +90,15 @@ int main(int argc, char** argv)
             std::cerr << error.what() << std::endl;
             std::exit(1);
         }
+        for (int signal : {SIGINT, SIGTERM, SIGHUP})
+            g_unix_signal_add(signal, on_signal, &window);
         application->add_window(window);
         window.show();
         status = application->run();
         if (!options_handled)
             status = 1;
     }
+    // The last messages (the display's reset) go out before the port closes.
+    midi_out->close();
     return status;
 }

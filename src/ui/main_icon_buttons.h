@@ -1,27 +1,26 @@
+// The column of sprite buttons; button i asks for sprite i's editor.
 #pragma once
 
 #include <gtkmm/box.h>
 #include <gtkmm/button.h>
 
 #include <cstdint>
-#include <list>
+#include <memory>
+#include <vector>
 
 namespace stepmill {
 
-class MainWindow;
-
-// The column of sprite buttons; button i presents sprite i's editor.
 class MainIconButtons : public Gtk::Box {
 public:
-    explicit MainIconButtons(MainWindow* window);
-    ~MainIconButtons() override;
+    MainIconButtons();
 
+    // One button per sprite, shown.
     void rebuild(uint64_t n);
-    void clear();
+    sigc::signal<void, uint64_t>& signal_present() { return present; }
 
-    std::list<Gtk::Button*> buttons;
-    std::list<sigc::connection> connections;
-    MainWindow* window;
+private:
+    std::vector<std::unique_ptr<Gtk::Button>> buttons;
+    sigc::signal<void, uint64_t> present;
 };
 
 }  // namespace stepmill

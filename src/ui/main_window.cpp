@@ -1,15 +1,14 @@
-// The main window itself: construction and layout, the tempo and play/stop
-// controls, closing, and the application's option handlers.
+// The main window itself: construction and layout, the document's changes,
+// the tempo and play/stop controls, the strip's keys, closing, and the
+// application's option handlers.
 #include "main_window.h"
 
-#include "document.h"
-#include "file_dialogs.h"
 #include "program.h"
-#include "sequence_widget.h"
+#include "sprite_window.h"
 #include "texts.h"
 
-#include <giomm/menumodel.h>
-#include <glibmm/error.h>
+#include <glibmm/convert.h>
+#include <glibmm/main.h>
 #include <gtkmm/menubar.h>
 
 #include <cstdlib>
@@ -17,127 +16,273 @@
 
 namespace stepmill {
 
-MainWindow::MainWindow(int argc, char** argv, Glib::RefPtr<Gtk::Application>& application)
+namespace {
+
+constexpr unsigned autosave_seconds = 30;
+// Tempo changes closer than this are one drag of the control: one undo step.
+constexpr gint64 tempo_drag_us = 700000;
+
+}  // namespace
+
+MainWindow::MainWindow(int argc, char** argv, const Glib::RefPtr<Gtk::Application>& application)
     : Gtk::Window(Gtk::WINDOW_TOPLEVEL),
+      application(application),
+      menus(application),
       main_box(Gtk::ORIENTATION_VERTICAL, 0),
       body_box(Gtk::ORIENTATION_HORIZONTAL, 0),
-      strip_box(Gtk::ORIENTATION_HORIZONTAL, 0),
-      menu_bar(application, *this),
-      icon_buttons(this),
+      strip(icon_buttons),
+      control_box(Gtk::ORIENTATION_HORIZONTAL, 0),
       bpm_label(texts::bpm_label, false),
       bpm_spin(0.0, 0),
-      play_button(texts::play_stop, false),
-      control_box(Gtk::ORIENTATION_HORIZONTAL, 0)
+      play_button(texts::play_stop, false)
 {
-    // The song is loaded as Document::open loads one, so that start-up and
-    // File → Open agree (a file's tempo clamped into the control's range).
-    if (argc < 3) {
-        song.reset_sprites(new_song_sprites);
-    } else if (!load_song(song, argv[2], std::cerr)) {
+    // Start-up reads the file as Open does; only the title stays the program's.
+    if (argc >= 3 && !doc.open(argv[2], std::cerr)) {
         std::cerr << argv[2] << texts::file_read_failed << std::endl;
         std::exit(1);
     }
-    set_title(program_title);
     dialogs = make_gtk_file_dialogs(*this);
 
-    builder = Gtk::Builder::create();
-    menu_bar.create_actions();
-    menu_bar.add_sprite_actions(song.sprites.size());
-    icon_buttons.rebuild(song.sprites.size());
-    application->set_accel_for_action("stepmill.Open", "<Primary>o");
-    application->set_accel_for_action("stepmill.eXit", "<Primary>q");
-
-    // The toolkit reports a bad definition by throwing; the program itself
-    // throws nothing, so it ends here with a message instead.
-    try {
-        builder->add_from_string(menu_definition);
-    } catch (const Glib::Error& error) {
-        std::cerr << texts::menu_failed << error.what() << std::endl;
+    menus.add_action("Open", sigc::mem_fun(*this, &MainWindow::on_open), {"<Primary>o"});
+    menus.add_action("Save", sigc::mem_fun(*this, &MainWindow::on_save), {"<Primary>s"});
+    menus.add_action("saveAs", sigc::mem_fun(*this, &MainWindow::on_save_as));
+    menus.add_action("Export", sigc::mem_fun(*this, &MainWindow::on_export));
+    menus.add_action("eXit", sigc::mem_fun(*this, &MainWindow::on_exit), {"<Primary>q"});
+    menus.add_action("Undo", sigc::mem_fun(*this, &MainWindow::on_undo), {"<Primary>z"});
+    menus.add_action("Redo", sigc::mem_fun(*this, &MainWindow::on_redo), {"<Primary><Shift>z", "<Primary>y"});
+    insert_action_group("stepmill", menus.group());
+    Glib::RefPtr<Gio::MenuModel> model = menus.model();
+    if (!model)
         std::exit(1);
-    }
-    auto model = Glib::RefPtr<Gio::MenuModel>::cast_dynamic(builder->get_object("menubar"));
-    if (!model) {
-        g_warning("%s", texts::gmenu_not_found);
-        std::exit(1);
-    }
     main_box.pack_start(*Gtk::manage(new Gtk::MenuBar(model)), Gtk::PACK_SHRINK, 0);
+
     device_bar.set_message_type(Gtk::MESSAGE_ERROR);
     device_bar.set_show_close_button(true);
     device_message.set_line_wrap(true);
     device_message.set_xalign(0.0f);
-    dynamic_cast<Gtk::Container*>(device_bar.get_content_area())->add(device_message);
+    if (auto* area = dynamic_cast<Gtk::Container*>(device_bar.get_content_area()))
+        area->add(device_message);
     device_bar.signal_response().connect([this](int) { device_bar.hide(); });
     device_bar.set_no_show_all(true);
     device_message.show();
     main_box.pack_start(device_bar, Gtk::PACK_SHRINK, 0);
 
-    build_song_views();
-
+    icon_buttons.signal_present().connect(sigc::mem_fun(*this, &MainWindow::present_sprite_window));
+    strip.signal_insert().connect([this](uint64_t at, uint32_t sprite) { doc.insert_entry(at, sprite); });
+    strip.signal_erase().connect([this](uint64_t at) { doc.erase_entry(at); });
+    strip.signal_left().connect([this] { icon_buttons.grab_focus(); });
     // What the window adds to a box takes the room that is left, as a box's
     // add did in the toolkit's older boxes.
     body_box.pack_start(icon_buttons, Gtk::PACK_SHRINK, 0);
-    body_box.pack_start(strip_box, Gtk::PACK_EXPAND_WIDGET, 0);
+    body_box.pack_start(strip, Gtk::PACK_EXPAND_WIDGET, 0);
     scroller.add(body_box);
     scroller.set_policy(Gtk::POLICY_ALWAYS, Gtk::POLICY_AUTOMATIC);
     scroller.set_placement(Gtk::CORNER_TOP_LEFT);
+    strip.follow_scroll(scroller.get_hadjustment());
     main_box.pack_start(scroller, Gtk::PACK_EXPAND_WIDGET, 0);
 
     bpm_spin.set_wrap(false);
-    bpm_spin.set_range(1.0, 1000.0);
+    bpm_spin.set_range(double(min_bpm), double(max_bpm));
     bpm_spin.set_increments(1.0, 10.0);
     bpm_spin.set_digits(0);
-    bpm_spin.set_value(static_cast<double>(song.bpm));
-    // Connected only now, so that the initial value reaches no handler.
-    bpm_spin.signal_value_changed().connect(sigc::mem_fun(*this, &MainWindow::on_bpm_changed));
-
+    bpm_connection = bpm_spin.signal_value_changed().connect(sigc::mem_fun(*this, &MainWindow::on_bpm_changed));
     control_box.pack_start(bpm_label, Gtk::PACK_SHRINK, 0);
     control_box.pack_start(bpm_spin, Gtk::PACK_SHRINK, 0);
     control_box.pack_end(play_button, Gtk::PACK_SHRINK, 0);
     main_box.pack_end(control_box, Gtk::PACK_SHRINK, 0);
-
     play_button.signal_clicked().connect(sigc::mem_fun(*this, &MainWindow::on_play_stop_clicked));
+
     player.position_changed.connect(sigc::mem_fun(*this, &MainWindow::on_player_position));
     player.device_failed.connect(sigc::mem_fun(*this, &MainWindow::on_device_failed));
+    doc.signal_changed().connect(sigc::mem_fun(*this, &MainWindow::on_document_changed));
 
     add(main_box);
     set_size_request(640, 768);
     show_all_children(true);
+    rebuild_song_views();
+    update_title();
+
+    autosave_timer = Glib::signal_timeout().connect_seconds(sigc::mem_fun(*this, &MainWindow::on_autosave),
+                                                            autosave_seconds);
+    // Once the window is up, a song a last session left unsaved is offered.
+    if (recovery.exists())
+        Glib::signal_idle().connect_once(sigc::mem_fun(*this, &MainWindow::offer_recovery));
 }
 
 MainWindow::~MainWindow()
 {
+    autosave_timer.disconnect();
     // Closing the window has stopped it already; the display is told once.
     if (player.is_playing())
         player.stop();
-    clear_song_views();
-    if (separate) {
-        if (separate->get_parent())
-            strip_box.remove(*separate);
-        delete separate;
-        separate = nullptr;
+}
+
+void MainWindow::rebuild_song_views()
+{
+    const uint64_t n = doc.song().sprites.size();
+    sprite_windows.clear();
+    sprite_windows.resize(n);
+    menus.add_sprite_actions(n, sigc::mem_fun(*this, &MainWindow::present_sprite_window));
+    icon_buttons.rebuild(n);
+    strip.rebuild(doc.song());
+    bpm_connection.block();
+    bpm_spin.set_value(double(doc.song().bpm));
+    bpm_connection.unblock();
+}
+
+void MainWindow::on_document_changed(const DocumentChange& change)
+{
+    using Kind = DocumentChange::Kind;
+    switch (change.kind) {
+    case Kind::entry_inserted:
+        strip.insert_column(change.position, static_cast<uint32_t>(change.sprite));
+        break;
+    case Kind::entry_erased:
+        strip.erase_column(change.position);
+        break;
+    case Kind::tempo:
+        bpm_connection.block();
+        bpm_spin.set_value(double(doc.song().bpm));
+        bpm_connection.unblock();
+        player.set_tempo(doc.song().bpm);
+        break;
+    case Kind::whole_song:
+        rebuild_song_views();
+        player.set_tempo(doc.song().bpm);
+        break;
+    case Kind::saved:
+        recovery.remove();
+        break;
+    case Kind::note:
+    case Kind::beats:
+        break;   // the sprite's editor follows it itself
+    }
+    if (change.kind != Kind::saved) {
+        player.update(doc.song());
+        autosaved = false;
+    }
+    menus.set_enabled("Undo", doc.can_undo());
+    menus.set_enabled("Redo", doc.can_redo());
+    update_title();
+}
+
+// Editors are built when first presented: the grid of a big song's every
+// sprite would cost seconds and hundreds of megabytes before the window shows.
+void MainWindow::present_sprite_window(uint64_t i)
+{
+    if (i >= sprite_windows.size())
+        return;
+    if (!sprite_windows[i]) {
+        auto editor = std::make_unique<SpriteWindow>(i, doc, sprite_label(i), *this);
+        // The window's actions and their keys (undo, redo, save...) work there too.
+        editor->insert_action_group("stepmill", menus.group());
+        editor->set_application(application);
+        editor->signal_play_stop().connect(sigc::mem_fun(*this, &MainWindow::on_sprite_play_stop));
+        editor->signal_preview().connect(sigc::mem_fun(player, &Player::preview));
+        sprite_windows[i] = std::move(editor);
+    }
+    sprite_windows[i]->present();
+}
+
+void MainWindow::on_bpm_changed()
+{
+    const gint64 now = g_get_monotonic_time();
+    const bool merge = now - last_tempo_change < tempo_drag_us;
+    last_tempo_change = now;
+    // The control's range keeps the tempo within what the document takes.
+    doc.set_tempo(static_cast<uint64_t>(bpm_spin.get_value()), merge);
+}
+
+void MainWindow::on_play_stop_clicked()
+{
+    // An empty sequence is never started.
+    if (player.is_playing() || doc.song().sequence.empty()) {
+        player.stop();
+    } else {
+        device_bar.hide();
+        player.start_sequence(doc.song());
     }
 }
 
-void MainWindow::on_realize()
+void MainWindow::on_sprite_play_stop(uint64_t sprite)
 {
-    Gtk::Window::on_realize();
+    if (player.is_playing()) {
+        player.stop();
+    } else {
+        device_bar.hide();
+        player.start_sprite(doc.song(), sprite);
+    }
 }
 
-void MainWindow::on_unrealize()
+void MainWindow::on_player_position(uint64_t p)
 {
-    Gtk::Window::on_unrealize();
+    strip.place_cursor_after(p);
 }
 
-bool MainWindow::on_configure_event(GdkEventConfigure* event)
+void MainWindow::on_device_failed(const std::string& reason)
 {
-    return Gtk::Window::on_configure_event(event);
+    device_message.set_text(texts::device_failed + Glib::ustring(reason));
+    device_bar.show();
 }
 
-bool MainWindow::on_delete_event(GdkEventAny* event)
+bool MainWindow::on_key_press_event(GdkEventKey* event)
 {
-    bool result = Gtk::Window::on_delete_event(event);
+    // The arrows belong to the strip: they never move the focus between
+    // widgets nor reach a focused widget.
+    if (strip.on_arrow_key(event->keyval))
+        return true;
+    // Everything else goes to accelerators, mnemonics and the focused widget
+    // first; the strip only takes what they leave.
+    if (Gtk::Window::on_key_press_event(event))
+        return true;
+    return strip.on_edit_key(event->keyval);
+}
+
+void MainWindow::on_undo()
+{
+    doc.undo();
+}
+
+void MainWindow::on_redo()
+{
+    doc.redo();
+}
+
+bool MainWindow::on_delete_event(GdkEventAny*)
+{
+    if (settle_changes())
+        quit();
+    return true;   // the window stays until the application ends
+}
+
+void MainWindow::on_exit()
+{
+    if (settle_changes())
+        quit();
+}
+
+void MainWindow::on_terminate()
+{
+    if (doc.modified()) {
+        std::string error;
+        recovery.write(doc, error);
+    }
+    quit();
+}
+
+void MainWindow::quit()
+{
     player.stop();
-    return result;
+    application->quit();
+}
+
+bool MainWindow::on_autosave()
+{
+    // The modified mark stays: only a save clears it.
+    std::string error;
+    if (doc.modified() && !autosaved)
+        autosaved = recovery.write(doc, error);
+    return true;
 }
 
 int MainWindow::on_handle_local_options(const Glib::RefPtr<Glib::VariantDict>& options)
@@ -163,36 +308,6 @@ int MainWindow::on_cmdline(const Glib::RefPtr<Gio::ApplicationCommandLine>& comm
         }
     }
     return 0;
-}
-
-// The spin button's range keeps the tempo within 1 to 1000.
-void MainWindow::on_bpm_changed()
-{
-    auto bpm = static_cast<uint64_t>(bpm_spin.get_value());
-    player.set_tempo(bpm);
-    song.bpm = bpm;
-}
-
-void MainWindow::on_play_stop_clicked()
-{
-    // An empty sequence is never started.
-    if (player.is_playing() || song.sequence.empty()) {
-        player.stop();
-    } else {
-        device_bar.hide();
-        player.start_sequence(song);
-    }
-}
-
-void MainWindow::on_device_failed(const std::string& reason)
-{
-    device_message.set_text(texts::device_failed + Glib::ustring(reason));
-    device_bar.show();
-}
-
-void MainWindow::on_exit()
-{
-    std::exit(0);
 }
 
 }  // namespace stepmill

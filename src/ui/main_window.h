@@ -1,15 +1,19 @@
-// The program's one top-level window: owner of the song, the player, the
-// sprite editors, the sequence strip, the actions and the sprite buttons.
+// The program's one top-level window. It owns the document (the song, its
+// file, its history), the player, the sprite editors, the sequence strip, the
+// actions and the sprite buttons; every edit goes through the document, and
+// the views, the title and the player follow its change signal.
 #pragma once
 
+#include "document.h"
+#include "file_dialogs.h"
 #include "main_icon_buttons.h"
 #include "main_menu_bar.h"
 #include "player.h"
-#include "song.h"
+#include "recovery.h"
+#include "sequence_strip.h"
 
 #include <gtkmm/application.h>
 #include <gtkmm/box.h>
-#include <gtkmm/builder.h>
 #include <gtkmm/button.h>
 #include <gtkmm/infobar.h>
 #include <gtkmm/label.h>
@@ -18,87 +22,95 @@
 #include <gtkmm/window.h>
 
 #include <cstdint>
-#include <list>
 #include <memory>
 #include <vector>
 
 namespace stepmill {
 
 class SpriteWindow;
-class SequenceWidget;
-class SeparateWidget;
-class FileDialogs;
 
 class MainWindow : public Gtk::Window {
 public:
-    MainWindow(int argc, char** argv, Glib::RefPtr<Gtk::Application>& application);
+    MainWindow(int argc, char** argv, const Glib::RefPtr<Gtk::Application>& application);
     ~MainWindow() override;
 
     // Application signals (start-up).
     int on_handle_local_options(const Glib::RefPtr<Glib::VariantDict>& options);
     int on_cmdline(const Glib::RefPtr<Gio::ApplicationCommandLine>& command_line);
 
+    // SIGTERM, SIGINT, SIGHUP: unsaved changes go to the recovery file, then
+    // the program ends.
+    void on_terminate();
+
+    // Shows and raises the editor of sprite i.
+    void present_sprite_window(uint64_t i);
+
+    const Document& document() const { return doc; }
+    // The dialogs the window runs; tests put scripted ones in their place.
+    void set_dialogs(std::unique_ptr<FileDialogs> replacement) { dialogs = std::move(replacement); }
+
+protected:
+    bool on_delete_event(GdkEventAny* event) override;
+    bool on_key_press_event(GdkEventKey* event) override;
+
+private:
+    // The document's change: the views, the title, the player and autosave follow.
+    void on_document_changed(const DocumentChange& change);
+    void rebuild_song_views();
+    void update_title();
+
     // Controls.
     void on_bpm_changed();
     void on_play_stop_clicked();
-    void on_device_failed(const std::string& reason);
-    void present_sprite_window(uint64_t i);
-
-    // Song views and the sequence strip.
-    void build_song_views();
-    void clear_song_views();
+    void on_sprite_play_stop(uint64_t sprite);
     void on_player_position(uint64_t p);
-    void keep_visible(const Gdk::Rectangle& r);
+    void on_device_failed(const std::string& reason);
 
-    // File commands and exit.
+    // Actions.
     void on_open();
+    void on_save();
     void on_save_as();
     void on_export();
     void on_exit();
+    void on_undo();
+    void on_redo();
 
-    Song song;
+    // File commands (main_window_files.cpp).
+    bool save_to(const std::string& path);
+    bool save_as();
+    // Asks what to do with unsaved changes; true when the caller may go on.
+    bool settle_changes();
+    void quit();
+
+    // Autosave and recovery.
+    bool on_autosave();
+    void offer_recovery();
+
+    Glib::RefPtr<Gtk::Application> application;
+    Document doc;
     Player player;
-    // Element i edits sprite i; an editor is built when first presented, so
-    // an element is null until then.
-    std::vector<SpriteWindow*> sprite_windows;
-    Glib::RefPtr<Gtk::Builder> builder;
+    Recovery recovery;
+    std::unique_ptr<FileDialogs> dialogs;
+
+    MainMenuBar menus;
+    std::vector<std::unique_ptr<SpriteWindow>> sprite_windows;   // null until first presented
     Gtk::Box main_box;
     Gtk::InfoBar device_bar;      // shown when the MIDI device is gone
     Gtk::Label device_message;
-    Gtk::Box body_box;
-    int cursor_index = -1;
-    std::list<uint32_t>::iterator cursor_entry;
-    std::list<SequenceWidget*>::iterator cursor_widget;
-    std::list<SequenceWidget*> sequence_widgets;
-    SeparateWidget* separate = nullptr;
-    Gtk::Box strip_box;
     Gtk::ScrolledWindow scroller;
-    MainMenuBar menu_bar;
+    Gtk::Box body_box;
     MainIconButtons icon_buttons;
+    SequenceStrip strip;
+    Gtk::Box control_box;
     Gtk::Label bpm_label;
     Gtk::SpinButton bpm_spin;
     Gtk::Button play_button;
-    Gtk::Box control_box;
 
-    // The file choosers and message boxes; tests put their own answers here.
-    std::unique_ptr<FileDialogs> dialogs;
-
-protected:
-    void on_realize() override;
-    void on_unrealize() override;
-    bool on_delete_event(GdkEventAny* event) override;
-    bool on_key_press_event(GdkEventKey* event) override;
-    bool on_configure_event(GdkEventConfigure* event) override;
-
-private:
-    void insert_entry(uint32_t sprite);
-    void erase_before_cursor();
-    void erase_at_cursor();
-
-    // Added for the lazily built sprite editors: the sprites whose editor had
-    // been built when the views were last cleared, rebuilt (hidden) by the
-    // next build_song_views.
-    std::vector<uint64_t> built_editors;
+    sigc::connection bpm_connection;
+    gint64 last_tempo_change = 0;   // a drag of the tempo is one undo step
+    std::string titled_path;        // the file an Open or a save named in the title
+    sigc::connection autosave_timer;
+    bool autosaved = true;        // the recovery file holds the song as it is
 };
 
 }  // namespace stepmill

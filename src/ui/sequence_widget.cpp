@@ -1,6 +1,5 @@
 #include "sequence_widget.h"
 
-#include "main_window.h"
 #include "texts.h"
 
 #include <gtk/gtk-a11y.h>
@@ -175,8 +174,8 @@ Glib::ustring SequenceWidget::accessible_name() const {
     return "列 " + Glib::ustring::format(position + 1) + " スプライト " + label;
 }
 
-SeparateWidget::SeparateWidget(MainWindow& main_window, uint64_t sprite_count)
-    : Glib::ObjectBase("SeparateWidget"), RowTextWidget(sprite_count), main_window(main_window) {
+SeparateWidget::SeparateWidget(uint64_t sprite_count)
+    : Glib::ObjectBase("SeparateWidget"), RowTextWidget(sprite_count) {
     atk_object_set_name(gtk_widget_get_accessible(GTK_WIDGET(gobj())), "カーソル");
 }
 
@@ -188,7 +187,7 @@ Glib::ustring SeparateWidget::widest_text() const { return "|"; }
 
 void SeparateWidget::on_size_allocate(Gtk::Allocation& allocation) {
     Gtk::Widget::on_size_allocate(allocation);
-    main_window.keep_visible(allocation);
+    placed.emit(allocation);
 }
 
 }  // namespace stepmill

@@ -11,8 +11,6 @@
 
 namespace stepmill {
 
-class MainWindow;
-
 // A column of one text per row (row i belongs to sprite i), drawn like a
 // column of labels packed with expand into a box: every row at least one
 // text line high, the extra height shared out evenly, each text centred.
@@ -74,19 +72,22 @@ private:
     uint64_t position = UINT64_MAX;
 };
 
-// The cursor bar: "|" in every row.
+// The cursor bar: "|" in every row. Tells where it was placed, so that the
+// strip can keep it in view.
 class SeparateWidget : public RowTextWidget {
 public:
-    SeparateWidget(MainWindow& main_window, uint64_t sprite_count);
+    explicit SeparateWidget(uint64_t sprite_count);
     ~SeparateWidget() override;
 
     Glib::ustring row_text(uint64_t i) const override;
-
-    MainWindow& main_window;
+    sigc::signal<void, const Gdk::Rectangle&>& signal_placed() { return placed; }
 
 protected:
     Glib::ustring widest_text() const override;
     void on_size_allocate(Gtk::Allocation& allocation) override;
+
+private:
+    sigc::signal<void, const Gdk::Rectangle&> placed;
 };
 
 }  // namespace stepmill

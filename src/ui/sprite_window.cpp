@@ -1,8 +1,5 @@
 #include "sprite_window.h"
 
-#include "main_window.h"
-#include "program.h"
-
 
 namespace stepmill {
 
@@ -47,12 +44,10 @@ Glib::ustring note_button_name(uint64_t row, uint64_t beat) {
     return Glib::ustring(drum_note_table[row].name) + " " + Glib::ustring::format(beat + 1);
 }
 
-SpriteWindow::SpriteWindow(uint64_t index, Sprite& sprite, const Glib::ustring& title,
-                           MainWindow& main_window)
-    : Gtk::Dialog(title, main_window, false),
+SpriteWindow::SpriteWindow(uint64_t index, Document& document, const Glib::ustring& title, Gtk::Window& parent)
+    : Gtk::Dialog(title, parent, false),
       index(index),
-      main_window(main_window),
-      sprite(&sprite),
+      document(document),
       beats_label("ビート数"),
       beats_spin(0.0, 0),
       beats_box(Gtk::ORIENTATION_HORIZONTAL, 0),
@@ -60,7 +55,7 @@ SpriteWindow::SpriteWindow(uint64_t index, Sprite& sprite, const Glib::ustring& 
     beats_spin.set_wrap(false);
     beats_spin.set_range(1.0, 32.0);
     beats_spin.set_increments(1.0, 4.0);
-    beats_spin.set_value(static_cast<double>(sprite.beats));
+    beats_spin.set_value(static_cast<double>(document.song().sprites[index].beats));
     beats_box.pack_start(beats_label, Gtk::PACK_SHRINK, 0);
     beats_box.pack_start(beats_spin, Gtk::PACK_SHRINK, 0);
     get_content_area()->add(beats_box);
@@ -72,6 +67,13 @@ SpriteWindow::SpriteWindow(uint64_t index, Sprite& sprite, const Glib::ustring& 
     grid.set_row_spacing(0);
     grid.set_row_homogeneous(true);
     grid.attach(note_grid, 2, 0, 1, static_cast<int>(drum_note_count));
+    for (uint64_t r = 0; r < drum_note_count; ++r) {
+        auto label = std::make_unique<Gtk::Label>(drum_note_table[r].name);
+        label->set_hexpand(true);
+        label->set_vexpand(true);
+        grid.attach(*label, 0, static_cast<int>(r), 1, 1);
+        row_labels.push_back(std::move(label));
+    }
     build_grid();
     get_content_area()->add(grid);
 
@@ -81,66 +83,49 @@ SpriteWindow::SpriteWindow(uint64_t index, Sprite& sprite, const Glib::ustring& 
         Gtk::Button* button = add_button(text, id);
         button->set_use_underline(true);
     }
+    document_connection = document.signal_changed().connect(sigc::mem_fun(*this, &SpriteWindow::on_document_changed));
     show_all_children(true);
-    if (!rows.empty() && !rows[0]->buttons.empty())
-        rows[0]->buttons[0]->grab_focus();
+    if (note_grid.beat_count() > 0)
+        note_grid.focus_box(0, 0);
 }
 
-SpriteWindow::~SpriteWindow() { clear_grid(); }
-
-void SpriteWindow::on_realize() { Gtk::Dialog::on_realize(); }
-
-void SpriteWindow::on_unrealize() { Gtk::Dialog::on_unrealize(); }
+SpriteWindow::~SpriteWindow() { document_connection.disconnect(); }
 
 // The dialog's own handler has already answered with the delete response,
 // which hid the editor; returning true keeps it from being destroyed.
 bool SpriteWindow::on_delete_event(GdkEventAny*) { return true; }
 
 void SpriteWindow::build_grid() {
-    clear_grid();
-    rows.resize(drum_note_count);
-    uint64_t beats = sprite->beats;
-    note_grid.set_beats(beats);
-    for (uint64_t r = 0; r < drum_note_count; ++r) {
-        const DrumNote& e = drum_note_table[r];
-        NoteRow* row = new NoteRow;
-        rows[r] = row;
-        row->label.set_text(e.name);
-        row->label.set_hexpand(true);
-        row->label.set_vexpand(true);
-        grid.attach(row->label, 0, static_cast<int>(r), 1, 1);
-        row->buttons.resize(beats);
-        for (uint64_t b = 0; b < beats; ++b) {
-            row->buttons[b] = new NoteCell(note_grid, r, b);
-            // Quietly: building makes no sound.
-            note_grid.set_active_quietly(r, b, sprite->notes[b].test(e.note));
-        }
-    }
-}
-
-void SpriteWindow::clear_grid() {
-    for (NoteRow* row : rows) {
-        grid.remove(row->label);
-        for (NoteCell* button : row->buttons)
-            delete button;
-        delete row;
-    }
-    rows.clear();
+    const Sprite& sprite = document.song().sprites[index];
+    note_grid.set_beats(sprite.beats);
+    // Quietly: building makes no sound.
+    for (uint64_t r = 0; r < drum_note_count; ++r)
+        for (uint64_t b = 0; b < sprite.beats; ++b)
+            note_grid.set_active_quietly(r, b, sprite.notes[b].test(drum_note_table[r].note));
 }
 
 void SpriteWindow::on_note_toggled(uint64_t row, uint64_t beat) {
-    NoteCell* button = rows[row]->buttons[beat];
-    uint8_t note = drum_note_table[row].note;
-    if (button->get_active()) {
-        if (midi_out && midi_out->is_opened())
-            note_on(*midi_out, main_window.player.channel, note, main_window.player.velocity);
-        sprite->notes[beat].set(note);
-    } else {
-        sprite->notes[beat].reset(note);
+    const uint8_t note = drum_note_table[row].note;
+    const bool on = note_grid.get_active(row, beat);
+    if (on)
+        preview.emit(note);
+    document.set_note(index, beat, note, on);
+    note_grid.focus_box(row, beat + 1 < note_grid.beat_count() ? beat + 1 : beat);
+}
+
+void SpriteWindow::on_document_changed(const DocumentChange& change) {
+    using Kind = DocumentChange::Kind;
+    if (change.sprite != index || (change.kind != Kind::note && change.kind != Kind::beats))
+        return;
+    const Sprite& sprite = document.song().sprites[index];
+    if (change.kind == Kind::beats) {
+        beats_spin.set_value(static_cast<double>(sprite.beats));
+        build_grid();
+        return;
     }
-    main_window.player.update(*sprite->song);
-    uint64_t next = beat + 1 < rows[row]->buttons.size() ? beat + 1 : beat;
-    rows[row]->buttons[next]->grab_focus();
+    for (uint64_t r = 0; r < drum_note_count; ++r)
+        if (drum_note_table[r].note == change.note && change.beat < note_grid.beat_count())
+            note_grid.set_active_quietly(r, change.beat, sprite.notes[change.beat].test(change.note));
 }
 
 void SpriteWindow::on_response(int id) {
@@ -149,19 +134,14 @@ void SpriteWindow::on_response(int id) {
     case Gtk::RESPONSE_DELETE_EVENT:
     case Gtk::RESPONSE_CLOSE:
         hide();
-        main_window.present();
+        if (Gtk::Window* parent = get_transient_for())
+            parent->present();
         break;
     case Gtk::RESPONSE_APPLY:
-        sprite->set_beats(static_cast<uint64_t>(beats_spin.get_value()));
-        main_window.player.update(*sprite->song);
-        build_grid();
-        show_all_children(true);
+        document.set_beats(index, static_cast<uint64_t>(beats_spin.get_value()));
         break;
     case response_play_stop:
-        if (main_window.player.is_playing())
-            main_window.player.stop();
-        else
-            main_window.player.start_sprite(*sprite->song, index);
+        play_stop.emit(index);
         break;
     default:
         break;

@@ -2,8 +2,8 @@
 // sound. Non-modal; hidden rather than destroyed when closed.
 #pragma once
 
+#include "document.h"
 #include "note_grid.h"
-#include "song.h"
 
 #include <gtkmm/box.h>
 #include <gtkmm/dialog.h>
@@ -12,11 +12,10 @@
 #include <gtkmm/spinbutton.h>
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace stepmill {
-
-class MainWindow;
 
 struct DrumNote {
     uint8_t note;
@@ -30,38 +29,39 @@ constexpr uint64_t drum_note_count = 34;
 // The play/stop button's response; Apply and Close use the toolkit's.
 constexpr int response_play_stop = 0;
 
+// Edits its sprite through the document and shows it as the document
+// changes it (undo and redo included).
 class SpriteWindow : public Gtk::Dialog {
 public:
-    // A row of the grid: the instrument's label, and its boxes in
-    // `note_grid` (owned; index = beat).
-    struct NoteRow {
-        Gtk::Label label;
-        std::vector<NoteCell*> buttons;
-    };
-
-    SpriteWindow(uint64_t index, Sprite& sprite, const Glib::ustring& title, MainWindow& main_window);
+    SpriteWindow(uint64_t index, Document& document, const Glib::ustring& title, Gtk::Window& parent);
     ~SpriteWindow() override;
 
+    // The play/stop button: the window plays this sprite or stops.
+    sigc::signal<void, uint64_t>& signal_play_stop() { return play_stop; }
+    // A note switched on, to be heard at once.
+    sigc::signal<void, uint8_t>& signal_preview() { return preview; }
+
+protected:
+    void on_response(int response_id) override;
+    // The window manager's close hides the editor instead of destroying it.
+    bool on_delete_event(GdkEventAny* event) override;
+
+private:
     void on_note_toggled(uint64_t row, uint64_t beat);
+    void on_document_changed(const DocumentChange& change);
     void build_grid();
-    void clear_grid();
 
     uint64_t index;
-    MainWindow& main_window;
-    Sprite* sprite;
-    std::vector<NoteRow*> rows;
+    Document& document;
     Gtk::Label beats_label;
     Gtk::SpinButton beats_spin;
     Gtk::Box beats_box;
     Gtk::Grid grid;
+    std::vector<std::unique_ptr<Gtk::Label>> row_labels;
     NoteGrid note_grid;   // every row's boxes, beside the labels
-
-protected:
-    void on_realize() override;
-    void on_unrealize() override;
-    void on_response(int response_id) override;
-    // The window manager's close hides the editor instead of destroying it.
-    bool on_delete_event(GdkEventAny* event) override;
+    sigc::connection document_connection;
+    sigc::signal<void, uint64_t> play_stop;
+    sigc::signal<void, uint8_t> preview;
 };
 
 // "クローズド・ハイハット 3": the instrument and the beat, counted from 1 as

@@ -20,6 +20,26 @@ namespace texts {
 const char* const bpm_label = "beat per minute";
 const char* const play_stop = "再生/停止";
 const char* const device_failed = "演奏を止めました。MIDI出力装置が使えません: ";
+const char* const untitled = "無題のソング";
+
+const char* const overwrite_title = "上書き確認";
+const char* const overwrite_suffix = " に上書き保存してもよろしいですか?";
+const char* const save_failed_title = "ファイル保存エラー";
+const char* const save_failed_suffix = " の保存に失敗しました";
+const char* const open_failed_title = "ファイルオープンエラー";
+const char* const open_failed_suffix = "のオープンに失敗しました";
+const char* const open_error_title = "file open error.";
+const char* const read_warnings_title = "読み込めなかった行";
+const char* const save_changes_title = "保存確認";
+const char* const save_changes_suffix = " への変更を保存しますか?";
+const char* const save_button = "保存(_S)";
+const char* const discard_button = "保存しない(_D)";
+const char* const cancel_button = "キャンセル(_C)";
+const char* const restore_title = "復元確認";
+const char* const restore_prefix = "保存されずに終わった ";
+const char* const restore_suffix = " への変更があります。復元しますか?";
+const char* const restore_button = "復元(_R)";
+const char* const discard_recovery_button = "破棄(_D)";
 
 const char* const usage_prefix = "usage: ";
 const char* const usage_suffix = " <device> [file]";

@@ -16,6 +16,28 @@ namespace texts {
 extern const char* const bpm_label;          // "beat per minute"
 extern const char* const play_stop;          // "再生/停止"
 extern const char* const device_failed;      // before the device layer's reason
+extern const char* const untitled;           // the name of a song never saved
+
+// Files: the messages of the file commands, the unsaved-changes question and
+// the offer of a recovered song.
+extern const char* const overwrite_title;
+extern const char* const overwrite_suffix;
+extern const char* const save_failed_title;
+extern const char* const save_failed_suffix;
+extern const char* const open_failed_title;
+extern const char* const open_failed_suffix;
+extern const char* const open_error_title;
+extern const char* const read_warnings_title;
+extern const char* const save_changes_title;
+extern const char* const save_changes_suffix;
+extern const char* const save_button;
+extern const char* const discard_button;
+extern const char* const cancel_button;
+extern const char* const restore_title;
+extern const char* const restore_prefix;
+extern const char* const restore_suffix;
+extern const char* const restore_button;
+extern const char* const discard_recovery_button;
 
 // Command line and start-up failures.
 extern const char* const usage_prefix;       // "usage: "

@@ -113,7 +113,7 @@ TEST(Document, TempoDragIsOneStep)
     unlink(path.c_str());
 }
 
-// Modified follows the save point; a failed save or open changes nothing and
+// Only a save or an open clears modified; a failed save or open changes nothing and
 // a copy leaves path and modified alone. Open clamps the tempo (a file without
 // one gets a new song's), passes on the reader's messages and clears history.
 TEST(Document, FilesAndModified)
@@ -122,7 +122,7 @@ TEST(Document, FilesAndModified)
     std::ostringstream messages;
     Recorded r;
     ASSERT_TRUE(r.doc.save(path, error));
-    EXPECT_TRUE(r.doc.undo() && r.doc.modified() && r.doc.redo() && !r.doc.modified());
+    EXPECT_TRUE(r.doc.undo() && r.doc.modified() && r.doc.redo() && r.doc.modified()) << "taken back is still done";
     r.doc.set_tempo(90);
     for (std::string bad : {testing::TempDir(), scratch("missing/b.trm"), std::string("/dev/full")}) {
         EXPECT_FALSE(r.doc.save(bad, error) || error.empty() || r.doc.open(bad, messages)) << bad;
@@ -131,9 +131,6 @@ TEST(Document, FilesAndModified)
     EXPECT_TRUE(r.doc.write_copy(copy, error) && r.doc.modified() && r.doc.path() == path);
     const DocumentChange note{Kind::note, 1, 7, 42};
     EXPECT_EQ(r.take(), (std::vector<DocumentChange>{{Kind::saved}, note, note, {Kind::tempo}}));
-    r.doc.undo();
-    r.doc.undo();
-    r.doc.set_tempo(91);   // the saved state can no longer be reached, even at the same depth
     do EXPECT_TRUE(r.doc.modified()); while (r.doc.undo());
 
     struct { const char* tempo_line; uint64_t bpm; } cases[] = {
@@ -150,6 +147,10 @@ TEST(Document, FilesAndModified)
         EXPECT_FALSE(r.doc.modified() || r.doc.can_undo() || r.doc.can_redo());
         r.doc.set_tempo(300);
     }
+    // A recovered song is the file's, modified, to be saved where it came from.
+    EXPECT_TRUE(r.doc.restore(path, "/songs/lost.trm", messages));
+    EXPECT_TRUE(r.doc.modified() && !r.doc.can_undo() && r.doc.path() == "/songs/lost.trm");
+    EXPECT_EQ(r.doc.song().bpm, 120u);
     Document fresh;
     Song song;
     song.reset_sprites(36);

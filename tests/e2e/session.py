@@ -320,9 +320,9 @@ def session(stepmill, probe_path, trm_dump, work, shots):
 
         # 5. Save As and Export through the real choosers, then Ctrl+Q.
         trm, mid = os.path.join(work, "groove.trm"), os.path.join(work, "groove.mid")
-        save_through_chooser(app, program.pid, main_window, 2, "保存", trm)
+        save_through_chooser(app, program.pid, main_window, 3, "保存", trm)
         wait_for("the title after Save As", lambda: frame.name == trm, 5)
-        save_through_chooser(app, program.pid, main_window, 3, "SMF保存", mid)
+        save_through_chooser(app, program.pid, main_window, 4, "SMF保存", mid)
         time.sleep(0.2)
         check(frame.name == trm, "Export changed the title to %r" % frame.name)
         focus(main_window)

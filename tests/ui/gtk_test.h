@@ -1,52 +1,73 @@
 // What every GUI test program shares: the window as the program builds it,
-// on the in-memory MIDI platform, with scripted file dialogs, and running the
-// main loop the way the program would between events.
+// on the in-memory MIDI platform, with scripted dialogs and a state folder
+// of its own, and the main loop run the way the program would between events.
 #pragma once
 
-#include "file_dialogs.h"
 #include "main_window.h"
 #include "midi_memory_platform.h"
+#include "scripted_dialogs.h"
+#include "widget_find.h"
 
 #include <gtest/gtest.h>
 #include <gtkmm/application.h>
+#include <gtkmm/container.h>
 #include <gtkmm/window.h>
 
 #include <chrono>
+#include <deque>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace stepmill_test {
 
 class WindowTest : public ::testing::Test {
 protected:
-    void TearDown() override { close_window(); }
+    void SetUp() override;
+    void TearDown() override;
 
     // `stepmill 0 [song]` on a registered application of this test's own,
     // shown with the keyboard focus (Xvfb has no window manager to give it).
     void open_window(const std::string& song = "");
     void close_window();
-    // A fresh script for the window's dialogs: the log counts choosers from 1.
-    void script_dialogs();
     // A key press as the toolkit delivers it to `target` (the main window by
     // default), then the next frame; whether the window handled it.
     bool press(guint keyval, GdkModifierType state = GdkModifierType(0), Gtk::Window* target = nullptr);
+    // The song as its file would be written.
+    std::string song_text() const;
+    // Sprite i's editor, presented.
+    stepmill::SpriteWindow& editor(uint64_t i);
+    // Runs the application until it quits or `limit` passes; whether the
+    // window ended it.
+    bool runs_until_quit(std::chrono::milliseconds limit);
 
+    std::string state_dir;            // this test's $XDG_STATE_HOME
+    std::deque<bool> first_answers;   // for the questions the next window asks as it starts
     midi_memory_platform_t platform;
     Glib::RefPtr<Gtk::Application> application;
     std::unique_ptr<stepmill::MainWindow> window;
-    stepmill::ScriptedFileDialogs* dialogs = nullptr;
+    ScriptedFileDialogs* dialogs = nullptr;
 };
+
+template <class W>
+W& find_one(Gtk::Widget& root, const std::function<bool(W&)>& match = nullptr)
+{
+    std::vector<W*> found = find_all<W>(root, match);
+    EXPECT_EQ(found.size(), 1u);
+    return *found.at(0);
+}
 
 bool show_focused(Gtk::Window& window);
 
 // Handles every pending event, without blocking.
 void settle();
 
+// Runs the main loop for a span of wall-clock time.
+void run_main_loop_for(std::chrono::milliseconds span);
+
 // Handles every pending event and waits for the widget's next frame: the
 // toolkit lays out on its frame clock, which pending events alone miss.
 void settle_frame(Gtk::Widget& widget);
-
-// Runs the main loop for a span of wall-clock time.
-void run_main_loop_for(std::chrono::milliseconds span);
 
 }  // namespace stepmill_test

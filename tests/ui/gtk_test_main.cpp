@@ -3,18 +3,32 @@
 #include "gtk_test.h"
 
 #include "program.h"
+#include "sprite_window.h"
+#include "texts.h"
 
 #include <glibmm/main.h>
 #include <gtk/gtk.h>
 #include <gtkmm/main.h>
 
 #include <cstdio>
+#include <filesystem>
+#include <sstream>
 #include <vector>
 
 namespace stepmill_test {
 
+void WindowTest::SetUp()
+{
+    // A state folder of the test's own: no recovery file of another test or
+    // of the user's is ever seen.
+    char folder[] = "/tmp/stepmill-ui-XXXXXX";
+    state_dir = mkdtemp(folder);
+    g_setenv("XDG_STATE_HOME", state_dir.c_str(), TRUE);
+}
+
 void WindowTest::open_window(const std::string& song)
 {
+    close_window();
     platform.out_devices = {"memory synth"};
     midi_out.reset(create_midi_out());
     ASSERT_TRUE(midi_out->open(0u));
@@ -25,32 +39,69 @@ void WindowTest::open_window(const std::string& song)
         if (!g_ascii_isalnum(c) && c != '.')
             c = '_';
     application = Gtk::Application::create(id, Gio::APPLICATION_NON_UNIQUE);
+    application->signal_activate().connect([] {});   // the window is already there
     std::string name = "stepmill", device = "0", path = song;
     std::vector<char*> argv = {&name[0], &device[0]};
     if (!song.empty())
         argv.push_back(&path[0]);
     argv.push_back(nullptr);
     window = std::make_unique<stepmill::MainWindow>(static_cast<int>(argv.size() - 1), argv.data(), application);
-    script_dialogs();
+    auto scripted = std::make_unique<ScriptedFileDialogs>();
+    scripted->answers = std::move(first_answers);
+    first_answers.clear();
+    dialogs = scripted.get();
+    window->set_dialogs(std::move(scripted));
     // The sprite actions are looked up on a registered application.
     application->register_application();
     application->add_window(*window);
     ASSERT_TRUE(show_focused(*window));
 }
 
-void WindowTest::close_window()
+void WindowTest::TearDown()
 {
-    if (window)
-        window->player.stop();
-    window.reset();
-    midi_out.reset();
+    close_window();
+    std::filesystem::remove_all(state_dir);
 }
 
-void WindowTest::script_dialogs()
+void WindowTest::close_window()
 {
-    auto scripted = std::make_unique<stepmill::ScriptedFileDialogs>();
-    dialogs = scripted.get();
-    window->dialogs = std::move(scripted);
+    window.reset();
+    midi_out.reset();
+    application.reset();
+}
+
+std::string WindowTest::song_text() const
+{
+    std::ostringstream text;
+    window->document().song().write(text);
+    return text.str();
+}
+
+stepmill::SpriteWindow& WindowTest::editor(uint64_t i)
+{
+    window->present_sprite_window(i);
+    settle();
+    stepmill::SpriteWindow* found = nullptr;
+    for (Gtk::Window* w : application->get_windows())
+        if (auto* e = dynamic_cast<stepmill::SpriteWindow*>(w); e && e->get_title() == stepmill::sprite_label(i))
+            found = e;
+    EXPECT_NE(found, nullptr) << "editor " << i;
+    return *found;
+}
+
+bool WindowTest::runs_until_quit(std::chrono::milliseconds limit)
+{
+    bool timed_out = false;
+    auto guard = Glib::signal_timeout().connect(
+        [&] {
+            timed_out = true;
+            application->quit();
+            return false;
+        },
+        static_cast<unsigned>(limit.count()));
+    application->run();
+    guard.disconnect();
+    return !timed_out;
 }
 
 bool WindowTest::press(guint keyval, GdkModifierType state, Gtk::Window* target)

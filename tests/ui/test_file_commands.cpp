@@ -1,7 +1,14 @@
 // The file commands through the window's dialog seam: scripted answers in
 // place of the choosers and message boxes, real files in a temporary folder.
 #include "gtk_test.h"
+#include "main_icon_buttons.h"
 #include "main_menu_bar.h"
+#include "program.h"
+#include "sequence_strip.h"
+#include "sprite_window.h"
+
+#include <gdk/gdkkeysyms.h>
+#include <gtkmm/spinbutton.h>
 
 #include <glib/gstdio.h>
 #include <glibmm/fileutils.h>
@@ -37,24 +44,23 @@ class FileCommands : public stepmill_test::WindowTest {
 protected:
     void SetUp() override
     {
-        open_window();
-        gchar* made = g_dir_make_tmp("stepmill-files-XXXXXX", nullptr);
-        ASSERT_NE(made, nullptr);
-        dir = made;
-        g_free(made);
-    }
-
-    void TearDown() override
-    {
-        close_window();
-        empty_dir();
-        g_rmdir(dir.c_str());
+        WindowTest::SetUp();
+        dir = state_dir + "/files";
+        g_mkdir(dir.c_str(), 0700);
+        write_song(at("start.trm"), 2, 120, 38, {0, 1, 0});
+        open_window(at("start.trm"));
     }
 
     void empty_dir()
     {
         for (const std::string& entry : Glib::Dir(dir))
             g_remove(at(entry).c_str());
+    }
+
+    void run(const char* action)
+    {
+        window->get_action_group("stepmill")->activate_action(action);
+        stepmill_test::settle();
     }
 
     // "@" stands for the test folder.
@@ -70,6 +76,7 @@ protected:
 
 const std::string overwrite = " に上書き保存してもよろしいですか?";
 const std::string save_failed = " の保存に失敗しました";
+const std::string no_folder = "No such file or directory";
 
 // Save As and Export share their road: chooser, overwrite question, write.
 TEST_F(FileCommands, SaveAsAndExportAskWriteAndReport)
@@ -94,33 +101,34 @@ TEST_F(FileCommands, SaveAsAndExportAskWriteAndReport)
         {"accepted overwrite", true, {"@/old.trm"}, {"@/old.trm"}, {true},
          {"confirm 上書き確認: @/old.trm" + overwrite}, "@/old.trm"},
         {"missing folder", true, {}, {"@/none/beat.trm"}, {},
-         {"error ファイル保存エラー: @/none/beat.trm" + save_failed, "error closed ファイル保存エラー"}, ""},
+         {"error ファイル保存エラー: @/none/beat.trm" + save_failed + "\nError opening file “@/none/beat.trm”: " + no_folder,
+          "error closed ファイル保存エラー"},
+         ""},
         {"not writable, the old file kept", true, {}, {"/proc/version"}, {true},
-         {"confirm 上書き確認: /proc/version" + overwrite, "error ファイル保存エラー: /proc/version" + save_failed,
+         {"confirm 上書き確認: /proc/version" + overwrite,
+          "error ファイル保存エラー: /proc/version" + save_failed + "\nError writing to file: Input/output error",
           "error closed ファイル保存エラー"},
          ""},
         {"export, refused then new", false, {"@/old.mid"}, {"@/old.mid", "@/new.mid"}, {false},
          {"confirm 上書き確認: @/old.mid" + overwrite, "chooser SMF保存 #1 last=@/old.mid"}, "@/new.mid"},
         {"export, missing folder", false, {}, {"@/none/beat.mid"}, {},
-         {"error ファイル保存エラー: @/none/beat.mid" + save_failed, "error closed ファイル保存エラー"}, ""},
+         {"error ファイル保存エラー: @/none/beat.mid" + save_failed + "\nError opening file “@/none/beat.mid”: " + no_folder,
+          "error closed ファイル保存エラー"},
+         ""},
     };
 
-    window->song.sequence = {0, 1, 0};
-    window->song.sprites[1].notes[4].set(38);
-    std::ostringstream song_text;
-    window->song.write(song_text);
+    const std::string song = song_text();
     const std::string old_proc = read_all("/proc/version");
 
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         for (const std::string& file : c.existing)
             std::ofstream(at(file), std::ios::binary) << "old";
-        window->set_title("before");
-        script_dialogs();
+        open_window(at("start.trm"));
         for (const auto& path : c.paths)
             dialogs->paths.push_back(path ? std::optional<std::string>(at(*path)) : std::nullopt);
         dialogs->answers = c.answers;
-        c.save_as ? window->on_save_as() : window->on_export();
+        run(c.save_as ? "saveAs" : "Export");
 
         std::vector<std::string> expected = {c.save_as ? "chooser 保存 #1 last=" : "chooser SMF保存 #1 last="};
         expected.insert(expected.end(), c.log.begin(), c.log.end());
@@ -132,38 +140,61 @@ TEST_F(FileCommands, SaveAsAndExportAskWriteAndReport)
 
         const std::string written = c.written.empty() ? "" : at(c.written);
         if (!written.empty()) {
-            EXPECT_EQ(c.save_as ? read_all(written) : read_all(written).substr(0, 4),
-                      c.save_as ? song_text.str() : "MThd");
+            EXPECT_EQ(c.save_as ? read_all(written) : read_all(written).substr(0, 4), c.save_as ? song : "MThd");
         }
         for (const std::string& file : c.existing) {
             if (at(file) != written) {
                 EXPECT_EQ(read_all(at(file)), "old") << file;
             }
         }
-        EXPECT_FALSE(Glib::file_test(at("song.trm"), Glib::FILE_TEST_EXISTS));
         EXPECT_EQ(read_all("/proc/version"), old_proc);
         // Only a saved song names the window.
-        EXPECT_EQ(window->get_title(), c.save_as && !written.empty() ? Glib::ustring(written) : "before");
+        EXPECT_EQ(window->get_title(), c.save_as && !written.empty() ? Glib::ustring(written) : program_title);
         empty_dir();
+        write_song(at("start.trm"), 2, 120, 38, {0, 1, 0});
     }
 }
 
-// A successful Open rebuilds the window for the file's song; a failed one
-// shows the two boxes and changes nothing; faulty lines are read past
-// without a word; a cancelled chooser does nothing.
+// Save writes to the song's file without a question, or asks as Save As
+// does for a song that has none; either way the modified mark goes.
+TEST_F(FileCommands, Save)
+{
+    press(GDK_KEY_Right);
+    press(GDK_KEY_1);
+    EXPECT_EQ(window->get_title(), "*" + std::string(program_title));
+    press(GDK_KEY_s, GDK_CONTROL_MASK);
+    EXPECT_TRUE(dialogs->log.empty());
+    EXPECT_EQ(read_all(at("start.trm")), song_text());
+    EXPECT_EQ(window->get_title(), at("start.trm"));
+
+    open_window();
+    press(GDK_KEY_Right);
+    press(GDK_KEY_1);
+    dialogs->paths = {at("new.trm")};
+    press(GDK_KEY_s, GDK_CONTROL_MASK);
+    EXPECT_EQ(dialogs->log, std::vector<std::string>{"chooser 保存 #1 last="});
+    EXPECT_EQ(read_all(at("new.trm")), song_text());
+    EXPECT_EQ(window->get_title(), at("new.trm"));
+}
+
+// A successful Open rebuilds the window for the file's song and then shows
+// what the reader skipped; a failed one shows the two boxes and changes
+// nothing; a cancelled chooser does nothing.
 TEST_F(FileCommands, Open)
 {
-    struct Case { const char* what; std::optional<std::string> text; uint64_t sprites; };
+    struct Case { const char* what; std::optional<std::string> text; uint64_t sprites; std::string skipped; };
     const std::vector<Case> cases = {
-        {"missing file", std::string(), 36},
-        {"forty sprites", std::nullopt, 40},
+        {"missing file", std::string(), 2, ""},
+        {"forty sprites", std::nullopt, 40, ""},
         {"faulty lines",
          std::string("bpm: 90\nnonsense line\nsprites: 2\nbeats: 8\nbeat: 9 36\nsprite end\n"
                      "beats: 4\nbeat: 0 200 36\nsprite end\nsequence: 0 5 1\n"),
-         2},
+         2, "2: illegal command: nonsense line\n5: illegal beat number: 9\n8: illegal note number: 200\n"
+            "10: illegal sprite number, skip: 5\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
+        open_window(at("start.trm"));
         const std::string path = at("case.trm");
         g_remove(path.c_str());
         if (!c.text)
@@ -171,47 +202,37 @@ TEST_F(FileCommands, Open)
         else if (!c.text->empty())
             std::ofstream(path) << *c.text;
         const bool opens = !c.text || !c.text->empty();
-        window->set_title("before");
-        const std::list<Gtk::Button*> buttons = window->icon_buttons.buttons;
-        script_dialogs();
         dialogs->paths = {path};
 
         testing::internal::CaptureStderr();
         testing::internal::CaptureStdout();
-        window->on_open();
+        run("Open");
         EXPECT_EQ(testing::internal::GetCapturedStdout() + testing::internal::GetCapturedStderr(), "");
 
         std::vector<std::string> log = {"chooser 開く #1 last="};
         if (!opens)   // the box stays up until the error dialog, empty here, is answered
             log.insert(log.end(), {"error ファイルオープンエラー: " + path + "のオープンに失敗しました",
                                    "error_text file open error.: ", "error closed ファイルオープンエラー"});
+        if (!c.skipped.empty())
+            log.push_back("error_text 読み込めなかった行: " + c.skipped);
         EXPECT_EQ(dialogs->log, log);
-        EXPECT_EQ(window->get_title(), opens ? Glib::ustring(path) : "before");
-        EXPECT_EQ(window->song.sprites.size(), c.sprites);
-        EXPECT_EQ(window->icon_buttons.buttons.size(), c.sprites);
-        EXPECT_EQ(window->sprite_windows.size(), c.sprites);
-        if (!opens) {
-            EXPECT_EQ(window->icon_buttons.buttons, buttons);
-        }
+        EXPECT_EQ(window->get_title(), opens ? path : std::string(program_title));
+        EXPECT_EQ(window->document().song().sprites.size(), c.sprites);
+        auto& buttons = stepmill_test::find_one<MainIconButtons>(*window);
+        EXPECT_EQ(stepmill_test::find_all<Gtk::Button>(buttons).size(), c.sprites);
         for (uint64_t i = 0; i < c.sprites; ++i)
             EXPECT_TRUE(application->has_action(sprite_action_name(i))) << i;
-        if (c.sprites == 40) {
-            EXPECT_EQ(window->bpm_spin.get_value(), 150.0);
-            EXPECT_EQ(window->sequence_widgets.size(), 3u);
-            EXPECT_EQ(window->cursor_index, -1);
-            EXPECT_TRUE(window->icon_buttons.buttons.back()->get_visible());
-            window->present_sprite_window(39);
-            EXPECT_NE(window->sprite_windows[39], nullptr);
-        } else if (opens) {
-            EXPECT_EQ(window->bpm_spin.get_value(), 90.0);
-            EXPECT_EQ(window->sequence_widgets.size(), 2u);
-        }
+        auto& strip = stepmill_test::find_one<SequenceStrip>(*window);
+        EXPECT_EQ(strip.size(), window->document().song().sequence.size());
+        EXPECT_EQ(strip.cursor(), -1);
+        EXPECT_EQ(stepmill_test::find_one<Gtk::SpinButton>(*window).get_value(),
+                  c.sprites == 40 ? 150.0 : opens ? 90.0 : 120.0);
     }
 
-    script_dialogs();
-    window->on_open();
-    EXPECT_EQ(dialogs->log, std::vector<std::string>{"chooser 開く #1 last="});
-    EXPECT_EQ(window->song.sprites.size(), 2u);
+    dialogs->log.clear();
+    run("Open");
+    EXPECT_EQ(dialogs->log, std::vector<std::string>{"chooser 開く #2 last="});
+    EXPECT_EQ(window->document().song().sprites.size(), 2u);
 }
 
 // Opening while the player runs: afterwards only the new song's notes sound.
@@ -224,31 +245,31 @@ TEST_F(FileCommands, OpenWhilePlayingStaysInsideTheNewSong)
         {"sequence, no sprites", true, 0, {}},
         {"sprite loop, its sprite gone", false, 2, {0}},
     };
+    std::list<uint32_t> backwards;
+    for (uint32_t i = 0; i < 36; ++i)
+        backwards.push_back(35 - i);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        window->song.reset_sprites(36);
-        window->song.sequence.clear();
-        for (uint32_t i = 0; i < 36; ++i) {
-            window->song.sprites[i].notes[0].set(42);
-            window->song.sequence.push_back(35 - i);
+        write_song(at("big.trm"), 36, 1000, 42, backwards);
+        open_window(at("big.trm"));
+        if (c.sequence) {
+            stepmill_test::find_one<Gtk::Button>(*window, [](Gtk::Button& b) { return b.get_label() == "再生/停止"; })
+                .clicked();
+        } else {
+            editor(30).response(response_play_stop);
         }
-        window->bpm_spin.set_value(1000);
-        c.sequence ? window->player.start_sequence(window->song) : window->player.start_sprite(window->song, 30);
-        stepmill_test::run_main_loop_for(std::chrono::milliseconds(600));   // well into the sequence
-
-        const std::string path = at("small.trm");
-        write_song(path, c.new_sprites, 1000, 36, c.new_sequence);
-        dialogs->paths = {path};
-        window->on_open();
-        ASSERT_EQ(window->song.sprites.size(), c.new_sprites);
+        platform.advance(48000 * 3 / 4);   // well into the sequence
+        write_song(at("small.trm"), c.new_sprites, 1000, 36, c.new_sequence);
+        dialogs->paths = {at("small.trm")};
+        run("Open");
+        ASSERT_EQ(window->document().song().sprites.size(), c.new_sprites);
         platform.sent.clear();
-        stepmill_test::run_main_loop_for(std::chrono::milliseconds(600));
+        platform.advance(48000);
         for (const auto& message : platform.sent) {
             if (message.bytes.size() == 3 && message.bytes[0] == 0x99 && message.bytes[2] != 0) {
                 EXPECT_EQ(message.bytes[1], 36) << "a note-on of the old song";
             }
         }
-        window->player.stop();
     }
 }
 

@@ -1,18 +1,24 @@
 // The main window as the program builds it: sprite buttons and actions for
-// songs of different sizes, the File menu and its accelerators, the tempo
-// control, play/stop and closing.
+// songs of different sizes, the menus and their accelerators, the tempo
+// control, play/stop, undo and redo of every kind of edit, the question
+// about unsaved changes, and the song kept when the program is told to end.
 #include "gtk_test.h"
-#include "main_menu_bar.h"
+#include "main_icon_buttons.h"
 #include "program.h"
+#include "sequence_strip.h"
+#include "note_grid.h"
 #include "sprite_window.h"
 
 #include <gdk/gdkkeysyms.h>
+#include <glibmm/main.h>
 #include <glib/gstdio.h>
 #include <gtkmm/accellabel.h>
 #include <gtkmm/menu.h>
 #include <gtkmm/menubar.h>
 #include <gtkmm/separatormenuitem.h>
+#include <gtkmm/spinbutton.h>
 
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -22,6 +28,16 @@ namespace {
 
 class Window : public stepmill_test::WindowTest {
 protected:
+    Gtk::SpinButton& tempo() { return stepmill_test::find_one<Gtk::SpinButton>(*window); }
+    Gtk::Button& play()
+    {
+        return stepmill_test::find_one<Gtk::Button>(*window, [](Gtk::Button& b) { return b.get_label() == "再生/停止"; });
+    }
+    SequenceStrip& strip() { return stepmill_test::find_one<SequenceStrip>(*window); }
+    std::vector<Gtk::Button*> sprite_buttons()
+    {
+        return stepmill_test::find_all<Gtk::Button>(stepmill_test::find_one<MainIconButtons>(*window));
+    }
     // Note-ons the platform received, by note number.
     std::vector<int> notes_sent() const
     {
@@ -31,27 +47,31 @@ protected:
                 notes.push_back(message.bytes[1]);
         return notes;
     }
+    std::string write_song(const std::string& name, const std::string& text)
+    {
+        std::string path = state_dir + "/" + name;
+        std::ofstream(path) << text;
+        return path;
+    }
 };
 
 // Buttons and actions a song of n sprites must have, written out apart from
-// the code under test: "0".."9", "a".."z", "A".."Z", then numbers.
-TEST_F(Window, SpriteButtonsAndActionsFollowTheSong)
+// the code under test: "0".."9", "a".."z", "A".."Z", then numbers. A file's
+// tempo outside the control's range is brought into it.
+TEST_F(Window, StartUpFollowsTheSong)
 {
     const std::string letters = "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
-    for (int count : {-1, 63, 0}) {   // -1: no file, the default song of 36
-        SCOPED_TRACE(count);
+    struct Case { int sprites; const char* bpm; double tempo; };
+    for (const Case& c : {Case{-1, "", 120}, Case{63, "0", 1}, Case{0, "4294967295", 1000}}) {   // -1: no file
+        SCOPED_TRACE(c.sprites);
         std::string path;
-        if (count >= 0) {
-            Song song;
-            song.reset_sprites(static_cast<uint64_t>(count));
-            path = testing::TempDir() + "window_" + std::to_string(count) + ".trm";
-            ASSERT_TRUE(song.write(path));
-        }
+        if (c.sprites >= 0)
+            path = write_song("window.trm", "bpm: " + std::string(c.bpm) + "\nsprites: " + std::to_string(c.sprites) + "\n");
         open_window(path);
-        const int n = count < 0 ? 36 : count;
+        const int n = c.sprites < 0 ? 36 : c.sprites;
         std::vector<std::string> labels, expected;
-        for (Gtk::Widget* child : window->icon_buttons.get_children())
-            labels.push_back(dynamic_cast<Gtk::Button*>(child)->get_label());
+        for (Gtk::Button* button : sprite_buttons())
+            labels.push_back(button->get_label());
         for (int i = 0; i < n; ++i) {
             std::string label = i < 62 ? std::string(1, letters[i]) : std::to_string(i);
             expected.push_back(label);
@@ -60,98 +80,87 @@ TEST_F(Window, SpriteButtonsAndActionsFollowTheSong)
         }
         EXPECT_EQ(labels, expected);
         EXPECT_FALSE(application->has_action(sprite_action_name(static_cast<uint64_t>(n))));
-        EXPECT_EQ(window->bpm_spin.get_value(), 120.0);
+        EXPECT_EQ(tempo().get_value(), c.tempo);
+        EXPECT_EQ(window->document().song().bpm, uint64_t(c.tempo)) << "one tempo: shown, played, saved";
         EXPECT_EQ(window->get_title(), program_title);
-        close_window();
-        if (!path.empty())
-            g_remove(path.c_str());
     }
 }
 
-TEST_F(Window, ButtonsAndActionsPresentTheirSprite)
+// The menus' items with their mnemonics and accelerator labels, each running
+// its command; Ctrl+O from the window opens, a plain "o" does not; a button
+// and an action present their sprite's editor.
+TEST_F(Window, MenusAndAccelerators)
 {
     open_window();
-    (*std::next(window->icon_buttons.buttons.begin(), 7))->clicked();
-    application->activate_action("12 _c");
-    window->present_sprite_window(36);   // a sprite the song does not have: nothing
-    stepmill_test::settle();
-    std::vector<uint64_t> built;
-    for (uint64_t i = 0; i < window->sprite_windows.size(); ++i)
-        if (window->sprite_windows[i] && window->sprite_windows[i]->get_visible())
-            built.push_back(i);
-    EXPECT_EQ(built, (std::vector<uint64_t>{7, 12}));
-}
-
-// The File menu's items with their mnemonics and accelerator labels, each
-// running its command; Ctrl+O from the window opens, a plain "o" does not.
-TEST_F(Window, FileMenuAndAccelerators)
-{
-    open_window();
-    auto bar = dynamic_cast<Gtk::MenuBar*>(window->main_box.get_children().front());
-    ASSERT_NE(bar, nullptr);
-    auto file = dynamic_cast<Gtk::MenuItem*>(bar->get_children().front());
-    ASSERT_NE(file, nullptr);
-    EXPECT_EQ(file->get_label(), "_File");
-    Gtk::Menu* menu = file->get_submenu();
-    ASSERT_NE(menu, nullptr);
-
-    struct Line { std::string label; guint key; std::string runs; };
-    const std::vector<Line> expected = {
-        {"_Open", GDK_KEY_o, "chooser 開く #1 last="},
-        {"save_As", 0, "chooser 保存 #1 last="},
-        {"_Export to SMF", 0, "chooser SMF保存 #1 last="},
-        {"-", 0, ""},
-        {"e_Xit", GDK_KEY_q, ""},
+    auto& bar = stepmill_test::find_one<Gtk::MenuBar>(*window);
+    struct Line { std::string label; guint key; GdkModifierType mods; std::string runs; };
+    const std::vector<std::pair<std::string, std::vector<Line>>> menus = {
+        {"_File",
+         {{"_Open", GDK_KEY_o, GDK_CONTROL_MASK, "chooser 開く #1 last="},
+          {"_Save", GDK_KEY_s, GDK_CONTROL_MASK, "chooser 保存 #2 last="},
+          {"save_As", 0, GdkModifierType(0), "chooser 保存 #3 last="},
+          {"_Export to SMF", 0, GdkModifierType(0), "chooser SMF保存 #4 last="},
+          {"-", 0, GdkModifierType(0), ""},
+          {"e_Xit", GDK_KEY_q, GDK_CONTROL_MASK, ""}}},
+        {"_Edit",
+         {{"_Undo", GDK_KEY_z, GDK_CONTROL_MASK, ""},
+          {"_Redo", GDK_KEY_z, GdkModifierType(GDK_CONTROL_MASK | GDK_SHIFT_MASK), ""}}},
     };
-    auto items = menu->get_children();
-    ASSERT_EQ(items.size(), expected.size());
-    auto item = items.begin();
-    for (const Line& line : expected) {
-        SCOPED_TRACE(line.label);
-        auto menu_item = dynamic_cast<Gtk::MenuItem*>(*item++);
-        ASSERT_NE(menu_item, nullptr);
-        if (line.label == "-") {
-            EXPECT_NE(dynamic_cast<Gtk::SeparatorMenuItem*>(menu_item), nullptr);
-            continue;
-        }
-        EXPECT_EQ(menu_item->get_label(), line.label);
-        EXPECT_TRUE(menu_item->get_use_underline());
-        EXPECT_TRUE(menu_item->is_sensitive()) << "its action was not found";
-        guint key = 0;
-        GdkModifierType mods = GdkModifierType(0);
-        if (auto accel = dynamic_cast<Gtk::AccelLabel*>(menu_item->get_child()))
-            gtk_accel_label_get_accel(accel->gobj(), &key, &mods);
-        EXPECT_EQ(key, line.key);
-        EXPECT_EQ(mods, line.key ? GDK_CONTROL_MASK : GdkModifierType(0));
-        if (!line.runs.empty()) {
-            script_dialogs();
-            menu_item->activate();
-            stepmill_test::settle();
-            EXPECT_EQ(dialogs->log, std::vector<std::string>{line.runs});
+    auto tops = bar.get_children();
+    ASSERT_EQ(tops.size(), menus.size());
+    auto top = tops.begin();
+    for (const auto& [title, lines] : menus) {
+        auto* item = dynamic_cast<Gtk::MenuItem*>(*top++);
+        ASSERT_TRUE(item && item->get_submenu());
+        EXPECT_EQ(item->get_label(), title);
+        auto items = item->get_submenu()->get_children();
+        ASSERT_EQ(items.size(), lines.size()) << title;
+        auto it = items.begin();
+        for (const Line& line : lines) {
+            SCOPED_TRACE(line.label);
+            auto* menu_item = dynamic_cast<Gtk::MenuItem*>(*it++);
+            ASSERT_NE(menu_item, nullptr);
+            if (line.label == "-") {
+                EXPECT_NE(dynamic_cast<Gtk::SeparatorMenuItem*>(menu_item), nullptr);
+                continue;
+            }
+            EXPECT_EQ(menu_item->get_label(), line.label);
+            EXPECT_TRUE(menu_item->get_use_underline());
+            guint key = 0;
+            GdkModifierType mods = GdkModifierType(0);
+            if (auto accel = dynamic_cast<Gtk::AccelLabel*>(menu_item->get_child()))
+                gtk_accel_label_get_accel(accel->gobj(), &key, &mods);
+            EXPECT_EQ(key, line.key);
+            EXPECT_EQ(mods, line.mods);
+            if (!line.runs.empty()) {
+                dialogs->log.clear();
+                menu_item->activate();
+                stepmill_test::settle();
+                EXPECT_EQ(dialogs->log, std::vector<std::string>{line.runs});
+            }
         }
     }
-
-    script_dialogs();
+    dialogs->log.clear();
     press(GDK_KEY_o);
     EXPECT_TRUE(dialogs->log.empty()) << "without Control the key is the strip's";
     press(GDK_KEY_o, GDK_CONTROL_MASK);
-    EXPECT_EQ(dialogs->log, std::vector<std::string>{"chooser 開く #1 last="});
-}
+    EXPECT_EQ(dialogs->log, std::vector<std::string>{"chooser 開く #5 last="});
 
-TEST_F(Window, ControlQEndsWithStatusZero)
-{
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT(
-        {
-            open_window();
-            press(GDK_KEY_q, GDK_CONTROL_MASK);
-            std::exit(3);   // reached only when the accelerator did nothing
-        },
-        ::testing::ExitedWithCode(0), "");
+    sprite_buttons()[7]->clicked();
+    application->activate_action("12 _c");
+    window->present_sprite_window(36);   // a sprite the song does not have: nothing
+    stepmill_test::settle();
+    std::vector<std::string> shown;
+    for (Gtk::Window* w : application->get_windows())
+        if (w != window.get() && w->get_visible())
+            shown.push_back(w->get_title());
+    std::sort(shown.begin(), shown.end());
+    EXPECT_EQ(shown, (std::vector<std::string>{"7", "c"}));
 }
 
 // The tempo stays within 1..1000, truncated, typed or set; a change reaches
-// a running player without a jump in its position.
+// the playing sequence from the frame it arrives at, keeping the place in
+// the bar.
 TEST_F(Window, Tempo)
 {
     open_window();
@@ -163,67 +172,170 @@ TEST_F(Window, Tempo)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.typed ? c.typed : std::to_string(c.set));
         if (c.typed) {
-            window->bpm_spin.set_text(c.typed);
-            window->bpm_spin.update();
+            tempo().set_text(c.typed);
+            tempo().update();
         } else {
-            window->bpm_spin.set_value(c.set);
+            tempo().set_value(c.set);
         }
-        EXPECT_EQ(window->song.bpm, c.bpm);
+        EXPECT_EQ(window->document().song().bpm, c.bpm);
     }
 
     // Playing 8 beats a bar at 120 bpm (12000 frames apart), then at 240 from
     // a third of the way into beat 1: the rest of it takes half as long.
-    window->bpm_spin.set_value(120.0);
-    window->song.sprites[0].notes[1].set(42);
-    window->song.sprites[0].notes[2].set(42);
-    window->song.sequence = {0};
-    window->play_button.clicked();
-    EXPECT_TRUE(window->player.is_playing());
+    open_window(write_song("tempo.trm", "bpm: 120\nsprites: 1\nbeats: 8\nbeat: 1 42\nbeat: 2 42\nsprite end\nsequence: 0\n"));
+    const uint64_t start = platform.now();
+    play().clicked();
     platform.advance(16000);
-    window->bpm_spin.set_value(240.0);
+    tempo().set_value(240.0);
     platform.advance(30000);
     std::vector<uint64_t> hats;
     for (const auto& m : platform.sent)
-        if (m.bytes == std::vector<unsigned char>{0x99, 42, 127}) hats.push_back(m.time);
+        if (m.bytes == std::vector<unsigned char>{0x99, 42, 127}) hats.push_back(m.time - start);
     EXPECT_EQ(hats, (std::vector<uint64_t>{12000, 16000 + 4000}));
 }
 
 // One button starts and stops; an empty sequence never starts; closing the
-// window stops the player.
+// window stops the player and tells the display once.
 TEST_F(Window, PlayStopAndClosing)
 {
-    struct Case { const char* what; std::list<uint32_t> sequence; int before; bool after; };
-    const std::vector<Case> cases = {   // before: 0 stopped, 1 a sprite loop, 2 the sequence
-        {"empty sequence starts nothing", {}, 0, false},
-        {"stopped with a sequence starts it", {1, 0}, 0, true},
-        {"playing the sequence stops", {1, 0}, 2, false},
-        {"a sprite loop with an empty sequence stops", {}, 1, false},
+    struct Case { const char* what; bool with_sequence; bool after; };
+    for (const Case& c : {Case{"empty sequence starts nothing", false, false},
+                          Case{"stopped with a sequence starts it", true, true}}) {
+        SCOPED_TRACE(c.what);
+        open_window(write_song("play.trm", c.with_sequence ? "sprites: 2\nbeats: 8\nsprite end\nbeats: 8\nbeat: 0 38\nsprite end\nsequence: 1 0\n"
+                                                           : "sprites: 2\n"));
+        platform.sent.clear();
+        play().clicked();
+        platform.advance(4800);
+        EXPECT_EQ(notes_sent(), c.after ? std::vector<int>{38} : std::vector<int>{}) << "the first entry's beat";
+        platform.sent.clear();
+        window->close();
+        EXPECT_TRUE(runs_until_quit(std::chrono::seconds(2))) << "closing ends the program";
+        window.reset();
+        EXPECT_EQ(platform.sent.size(), 1u) << "the display told once of the stop";
+    }
+}
+
+// Every kind of edit, made as a user makes it, is one step: undone from the
+// main window or an editor it gives the song of before, redone the song of
+// after, and the views show it.
+TEST_F(Window, UndoAndRedoEveryEdit)
+{
+    struct Case {
+        const char* what;
+        std::function<void()> edit;
+        std::function<std::string()> view;   // what the window shows of it
+    };
+    const auto strip_view = [this] { return std::to_string(strip().size()) + " columns"; };
+    const auto grid_view = [this] {
+        auto& grid = stepmill_test::find_one<NoteGrid>(editor(3));
+        std::string boxes = std::to_string(grid.beat_count()) + ":";
+        for (uint64_t b = 0; b < grid.beat_count(); ++b) boxes += grid.get_active(3, b) ? "x" : ".";
+        return boxes;
+    };
+    const std::vector<Case> cases = {
+        {"a note switched on", [this] { stepmill_test::find_one<NoteGrid>(editor(3)).toggle(3, 5); }, grid_view},
+        {"Apply shortening a sprite",
+         [this] {
+             auto& e = editor(3);
+             stepmill_test::find_one<Gtk::SpinButton>(e).set_value(4);
+             e.response(Gtk::RESPONSE_APPLY);
+         },
+         grid_view},
+        {"an entry inserted", [this] { press(GDK_KEY_Right), press(GDK_KEY_2); }, strip_view},
+        {"an entry deleted", [this] { for (guint k : {GDK_KEY_Right, GDK_KEY_Right, GDK_KEY_BackSpace}) press(k); },
+         strip_view},
+        {"a tempo drag", [this] { for (double v : {130.0, 131.0, 140.0}) tempo().set_value(v); },
+         [this] { return std::to_string(int(tempo().get_value())); }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        open_window();
-        window->song.sprites[1].notes[0].set(38);
-        window->song.sequence = c.sequence;
-        if (c.before == 1)
-            window->player.start_sprite(window->song, 0);
-        else if (c.before == 2)
-            window->player.start_sequence(window->song);
-        platform.advance(2400);
-        platform.sent.clear();
-        window->play_button.clicked();
-        EXPECT_EQ(window->player.is_playing(), c.after);
-        platform.advance(4800);
-        EXPECT_EQ(notes_sent(), c.after ? std::vector<int>{38} : std::vector<int>{}) << "the first entry's beat";
-        if (c.after) {
-            platform.sent.clear();
-            window->close();
-            stepmill_test::settle();
-            EXPECT_FALSE(window->player.is_playing());
-            EXPECT_FALSE(window->get_visible());
-            window.reset();
-            EXPECT_EQ(platform.sent.size(), 1u) << "the display told once of the stop";
+        open_window(write_song("undo.trm", "sprites: 4\nbeats: 8\nsprite end\nbeats: 8\nsprite end\nbeats: 8\nsprite end\nbeats: 8\nbeat: 5 38\nbeat: 6 38\n"
+                                           "sprite end\nsequence: 0 1 2\n"));
+        const std::string before = song_text(), shown_before = c.view();
+        c.edit();
+        const std::string after = song_text(), shown_after = c.view();
+        EXPECT_NE(after, before);
+        EXPECT_EQ(window->get_title(), "*" + std::string(program_title));
+        for (Gtk::Window* where : {static_cast<Gtk::Window*>(window.get()), static_cast<Gtk::Window*>(&editor(3))}) {
+            press(GDK_KEY_z, GDK_CONTROL_MASK, where);
+            EXPECT_EQ(song_text(), before);
+            EXPECT_EQ(c.view(), shown_before);
+            press(where == window.get() ? GDK_KEY_Z : GDK_KEY_y,
+                  GdkModifierType(GDK_CONTROL_MASK | (where == window.get() ? GDK_SHIFT_MASK : 0)), where);
+            EXPECT_EQ(song_text(), after);
+            EXPECT_EQ(c.view(), shown_after);
         }
-        close_window();
+        EXPECT_EQ(window->get_title(), "*" + std::string(program_title)) << "undone is still changed";
+    }
+}
+
+// Closing, Ctrl+Q and Open ask about unsaved changes: save (then go on),
+// discard (go on), cancel (stay). Nothing asks when nothing changed.
+TEST_F(Window, UnsavedChangesAreAskedAbout)
+{
+    const std::string song = write_song("guard.trm", "sprites: 2\n"), other = write_song("other.trm", "sprites: 5\n");
+    struct Case { const char* what; bool edit; SaveChoice choice; bool goes_on; bool saved; };
+    const std::vector<Case> cases = {
+        {"unchanged", false, SaveChoice::cancel, true, false},
+        {"save", true, SaveChoice::save, true, true},
+        {"discard", true, SaveChoice::discard, true, false},
+        {"cancel", true, SaveChoice::cancel, false, false},
+    };
+    for (const char* trigger : {"close", "Ctrl+Q", "Open"}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(trigger) + ": " + c.what);
+            std::ofstream(song) << "sprites: 2\n";
+            open_window(song);
+            if (c.edit)
+                press(GDK_KEY_Right), press(GDK_KEY_1);
+            const std::string edited = song_text();
+            dialogs->save_choices = {c.choice};
+            dialogs->paths = {other};
+            bool went_on;
+            if (std::string(trigger) == "Open") {
+                press(GDK_KEY_o, GDK_CONTROL_MASK);
+                went_on = window->document().song().sprites.size() == 5;
+            } else {
+                Glib::signal_idle().connect_once([&] {
+                    std::string(trigger) == "close" ? window->close() : void(press(GDK_KEY_q, GDK_CONTROL_MASK));
+                });
+                went_on = runs_until_quit(std::chrono::seconds(2));
+            }
+            EXPECT_EQ(went_on, c.goes_on);
+            EXPECT_EQ(dialogs->log.empty() || dialogs->log[0] != "save? " + song + " への変更を保存しますか?", !c.edit);
+            std::ifstream file(song);
+            std::stringstream saved;
+            saved << file.rdbuf();
+            EXPECT_EQ(saved.str() == edited, c.saved);
+        }
+    }
+}
+
+// Told to end with unsaved changes, the window keeps them; the next start
+// offers them: restored, they are the song, modified, to be saved where it
+// came from; discarded, they are gone. A save removes them too.
+TEST_F(Window, RecoveryAfterAnEnd)
+{
+    const std::string song = write_song("lost.trm", "sprites: 3\n");
+    for (bool restore : {true, false}) {
+        SCOPED_TRACE(restore);
+        open_window(song);
+        press(GDK_KEY_Right);
+        press(GDK_KEY_2);
+        const std::string edited = song_text();
+        window->on_terminate();
+        first_answers = {restore};
+        open_window();
+        EXPECT_EQ(dialogs->log, std::vector<std::string>{"restore? 保存されずに終わった " + song + " への変更があります。復元しますか?"});
+        EXPECT_EQ(song_text() == edited, restore);
+        EXPECT_EQ(window->get_title(), restore ? "*" + song : std::string(program_title));
+        EXPECT_EQ(g_file_test((state_dir + "/stepmill/recovery.trm").c_str(), G_FILE_TEST_EXISTS), restore);
+        if (restore) {
+            press(GDK_KEY_s, GDK_CONTROL_MASK);
+            EXPECT_EQ(window->get_title(), song);
+            EXPECT_FALSE(g_file_test((state_dir + "/stepmill/recovery.trm").c_str(), G_FILE_TEST_EXISTS));
+        }
     }
 }
 

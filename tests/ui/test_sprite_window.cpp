@@ -3,7 +3,11 @@
 // focus walk, Apply, play/stop and closing.
 #include "gtk_test.h"
 #include "program.h"
+#include "note_grid.h"
 #include "sprite_window.h"
+
+#include <gtkmm/grid.h>
+#include <gtkmm/spinbutton.h>
 
 #include <atk/atk.h>
 #include <gdk/gdkkeysyms.h>
@@ -22,26 +26,29 @@ namespace {
 
 class Editor : public stepmill_test::WindowTest {
 protected:
-    void TearDown() override
-    {
-        close_window();
-        if (!song_path.empty())
-            std::remove(song_path.c_str());
-    }
-
     void open_with(const std::string& song_text)
     {
-        song_path = testing::TempDir() + "editor_" +
-                    testing::UnitTest::GetInstance()->current_test_info()->name() + ".trm";
-        std::ofstream(song_path) << song_text;
-        open_window(song_path);
+        const std::string path = state_dir + "/editor.trm";
+        std::ofstream(path) << song_text;
+        open_window(path);
     }
 
     SpriteWindow& present(uint64_t i)
     {
-        window->present_sprite_window(i);
-        stepmill_test::settle_frame(*window->sprite_windows[i]);
-        return *window->sprite_windows[i];
+        SpriteWindow& e = editor(i);
+        stepmill_test::settle_frame(e);
+        return e;
+    }
+    static NoteGrid& grid(SpriteWindow& e) { return stepmill_test::find_one<NoteGrid>(e); }
+    static Gtk::SpinButton& beats(SpriteWindow& e) { return stepmill_test::find_one<Gtk::SpinButton>(e); }
+    // The row labels, top to bottom.
+    static std::vector<Gtk::Label*> labels(SpriteWindow& e)
+    {
+        std::vector<Gtk::Label*> rows;
+        auto& grid = stepmill_test::find_one<Gtk::Grid>(e);
+        for (int r = 0; auto* label = dynamic_cast<Gtk::Label*>(grid.get_child_at(0, r)); ++r)
+            rows.push_back(label);
+        return rows;
     }
 
     static void respond(SpriteWindow& editor, int response)
@@ -53,23 +60,28 @@ protected:
     static int active_count(SpriteWindow& editor)
     {
         int n = 0;
-        for (auto* row : editor.rows)
-            for (auto* button : row->buttons)
-                n += button->get_active();
+        NoteGrid& g = grid(editor);
+        for (uint64_t r = 0; r < g.row_count(); ++r)
+            for (uint64_t b = 0; b < g.beat_count(); ++b)
+                n += g.get_active(r, b);
         return n;
     }
 
     // The box the focus is on, as (row, beat), or (-1, -1).
     static std::pair<int, int> focused(SpriteWindow& editor)
     {
-        for (size_t r = 0; r < editor.rows.size(); ++r)
-            for (size_t b = 0; b < editor.rows[r]->buttons.size(); ++b)
-                if (editor.rows[r]->buttons[b]->is_focus())
+        NoteGrid& g = grid(editor);
+        for (uint64_t r = 0; r < g.row_count(); ++r)
+            for (uint64_t b = 0; b < g.beat_count(); ++b)
+                if (g.box_is_focus(r, b))
                     return {static_cast<int>(r), static_cast<int>(b)};
         return {-1, -1};
     }
 
-    std::string song_path;
+    const NoteSet& notes(uint64_t sprite, uint64_t beat) const
+    {
+        return window->document().song().sprites[sprite].notes[beat];
+    }
 };
 
 // Each row: its label where the table puts it, its boxes on the label's
@@ -77,32 +89,29 @@ protected:
 // named for the instrument and the beat. Building makes no sound.
 TEST_F(Editor, GridShowsTheDrumTableInOrder)
 {
-    open_window();
-    Sprite& sprite = window->song.sprites[1];
-    sprite.notes[2].set(42);   // closed hi-hat, row 8
-    sprite.notes[7].set(75);   // claves, the last row
-    sprite.notes[0].set(35);
+    // Sprite 1: a kick on beat 0, a closed hi-hat (row 8) on beat 2, claves
+    // (the last row) on beat 7.
+    open_with("sprites: 2\nbeats: 8\nsprite end\nbeats: 8\nbeat: 0 35\nbeat: 2 42\nbeat: 7 75\nsprite end\n");
     SpriteWindow& editor = present(1);
     EXPECT_EQ(editor.get_title(), "1");
-    ASSERT_EQ(editor.rows.size(), 34u);
-    AtkObject* grid = gtk_widget_get_accessible(GTK_WIDGET(editor.note_grid.gobj()));
-    ASSERT_EQ(atk_object_get_n_accessible_children(grid), 34 * 8);
+    NoteGrid& boxes = grid(editor);
+    std::vector<Gtk::Label*> rows = labels(editor);
+    ASSERT_EQ(rows.size(), 34u);
+    AtkObject* grid_accessible = gtk_widget_get_accessible(GTK_WIDGET(boxes.gobj()));
+    ASSERT_EQ(atk_object_get_n_accessible_children(grid_accessible), 34 * 8);
     int active = 0;
     for (uint64_t r = 0; r < 34; ++r) {
         SCOPED_TRACE("row " + std::to_string(r));
-        auto* row = editor.rows[r];
-        EXPECT_EQ(row->label.get_text(), drum_note_table[r].name);
-        EXPECT_EQ(editor.grid.get_child_at(0, static_cast<int>(r)), &row->label);
+        EXPECT_EQ(rows[r]->get_text(), drum_note_table[r].name);
         int label_x = 0, label_y = 0;
-        ASSERT_TRUE(row->label.translate_coordinates(editor.note_grid, 0, 0, label_x, label_y));
-        ASSERT_EQ(row->buttons.size(), 8u);
+        ASSERT_TRUE(rows[r]->translate_coordinates(boxes, 0, 0, label_x, label_y));
+        ASSERT_EQ(boxes.beat_count(), 8u);
         for (uint64_t b = 0; b < 8; ++b) {
-            NoteCell* button = row->buttons[b];
-            EXPECT_EQ(button->area().get_y(), label_y);
-            EXPECT_EQ(button->area().get_height(), row->label.get_allocated_height());
-            EXPECT_EQ(button->get_active(), sprite.notes[b].test(drum_note_table[r].note)) << "beat " << b;
-            AtkObject* box = atk_object_ref_accessible_child(grid, static_cast<gint>(r * 8 + b));
-            EXPECT_EQ(box, button->accessible());
+            EXPECT_EQ(boxes.box_area(r, b).get_y(), label_y);
+            EXPECT_EQ(boxes.box_area(r, b).get_height(), rows[r]->get_allocated_height());
+            EXPECT_EQ(boxes.get_active(r, b), notes(1, b).test(drum_note_table[r].note)) << "beat " << b;
+            AtkObject* box = atk_object_ref_accessible_child(grid_accessible, static_cast<gint>(r * 8 + b));
+            EXPECT_EQ(box, boxes.box_accessible(r, b));
             EXPECT_EQ(Glib::ustring(atk_object_get_name(box)), note_button_name(r, b));
             AtkStateSet* states = atk_object_ref_state_set(box);
             active += atk_state_set_contains_state(states, ATK_STATE_CHECKED);
@@ -111,7 +120,7 @@ TEST_F(Editor, GridShowsTheDrumTableInOrder)
         }
     }
     EXPECT_EQ(active, 3) << "checked as assistive technology sees them";
-    AtkObject* hat = editor.rows[8]->buttons[2]->accessible();
+    AtkObject* hat = boxes.box_accessible(8, 2);
     EXPECT_STREQ(atk_object_get_name(hat), "クローズド・ハイハット 3");
     EXPECT_EQ(atk_object_get_role(hat), ATK_ROLE_CHECK_BOX);
     EXPECT_EQ(focused(editor), std::make_pair(0, 0));
@@ -127,13 +136,12 @@ TEST_F(Editor, BoxesAnswerMouseKeysAndAssistiveTechnology)
     open_window();
     SpriteWindow& editor = present(0);
     ASSERT_TRUE(stepmill_test::show_focused(editor));
-    Sprite& sprite = window->song.sprites[0];
-    NoteGrid& grid = editor.note_grid;
+    NoteGrid& boxes = grid(editor);
 
-    Gdk::Rectangle area = editor.rows[8]->buttons[2]->area();
+    Gdk::Rectangle area = boxes.box_area(8, 2);
     for (GdkEventType type : {GDK_BUTTON_PRESS, GDK_BUTTON_RELEASE}) {
         GdkEvent* event = gdk_event_new(type);
-        event->button.window = GDK_WINDOW(g_object_ref(grid.get_window()->gobj()));
+        event->button.window = GDK_WINDOW(g_object_ref(boxes.get_window()->gobj()));
         event->button.button = 1;
         event->button.x = area.get_x() + area.get_width() / 2.0;
         event->button.y = area.get_y() + area.get_height() / 2.0;
@@ -141,7 +149,7 @@ TEST_F(Editor, BoxesAnswerMouseKeysAndAssistiveTechnology)
         gtk_main_do_event(event);
         gdk_event_free(event);
     }
-    EXPECT_TRUE(sprite.notes[2].test(42));
+    EXPECT_TRUE(notes(0, 2).test(42));
     ASSERT_EQ(platform.sent.size(), 1u);
     EXPECT_EQ(platform.sent[0].bytes, (std::vector<unsigned char>{0x99, 42, 127})) << "the preview";
     EXPECT_EQ(focused(editor), std::make_pair(8, 3)) << "the focus walks on from the clicked box";
@@ -155,31 +163,31 @@ TEST_F(Editor, BoxesAnswerMouseKeysAndAssistiveTechnology)
         press(k.keyval, GdkModifierType(0), &editor);
         EXPECT_EQ(focused(editor), k.to) << gdk_keyval_name(k.keyval);
     }
-    EXPECT_TRUE(sprite.notes[3].test(42)) << "the space bar";
+    EXPECT_TRUE(notes(0, 3).test(42)) << "the space bar";
 
     // Off is silent and clears the note; on the last beat the focus stays.
     platform.sent.clear();
-    editor.rows[8]->buttons[3]->clicked();
-    EXPECT_FALSE(sprite.notes[3].test(42));
+    boxes.toggle(8, 3);
+    EXPECT_FALSE(notes(0, 3).test(42));
     EXPECT_TRUE(platform.sent.empty());
-    editor.rows[33]->buttons[7]->clicked();
+    boxes.toggle(33, 7);
     EXPECT_EQ(platform.sent.back().bytes, (std::vector<unsigned char>{0x99, 75, 127}));
     EXPECT_EQ(focused(editor), std::make_pair(33, 7));
     press(GDK_KEY_Tab, GdkModifierType(0), &editor);
     EXPECT_EQ(focused(editor), std::make_pair(-1, -1)) << "Tab at the last box leaves the grid";
 
-    AtkObject* snare = editor.rows[3]->buttons[0]->accessible();
+    AtkObject* snare = boxes.box_accessible(3, 0);
     EXPECT_TRUE(atk_action_do_action(ATK_ACTION(snare), 0));
-    EXPECT_TRUE(sprite.notes[0].test(38));
+    EXPECT_TRUE(notes(0, 0).test(38));
     gint x, y, w, h, gx, gy, gw, gh;
     atk_component_get_extents(ATK_COMPONENT(snare), &x, &y, &w, &h, ATK_XY_SCREEN);
-    atk_component_get_extents(ATK_COMPONENT(gtk_widget_get_accessible(GTK_WIDGET(grid.gobj()))), &gx, &gy, &gw,
+    atk_component_get_extents(ATK_COMPONENT(gtk_widget_get_accessible(GTK_WIDGET(boxes.gobj()))), &gx, &gy, &gw,
                               &gh, ATK_XY_SCREEN);
-    area = editor.rows[3]->buttons[0]->area();
+    area = boxes.box_area(3, 0);
     EXPECT_EQ(Gdk::Rectangle(x - gx, y - gy, w, h), area);
 
     g_object_ref(snare);
-    editor.beats_spin.set_value(4);
+    beats(editor).set_value(4);
     respond(editor, Gtk::RESPONSE_APPLY);
     AtkStateSet* states = atk_object_ref_state_set(snare);
     EXPECT_TRUE(atk_state_set_contains_state(states, ATK_STATE_DEFUNCT));
@@ -188,24 +196,27 @@ TEST_F(Editor, BoxesAnswerMouseKeysAndAssistiveTechnology)
 }
 
 // Apply rebuilds the grid at the spin's beat count: shortening drops the cut
-// beats, so lengthening again brings them back silent.
+// beats, lengthening again brings them back silent; undoing the shortening
+// brings their notes back.
 TEST_F(Editor, ApplyChangesTheBeats)
 {
-    open_window();
-    Sprite& sprite = window->song.sprites[3];
-    sprite.set_beats(16);
-    for (uint64_t b = 0; b < 16; ++b)
-        sprite.notes[b].set(38);
+    std::string all = "sprites: 4\nbeats: 8\nsprite end\nbeats: 8\nsprite end\nbeats: 8\nsprite end\nbeats: 16\n";
+    for (int b = 0; b < 16; ++b) all += "beat: " + std::to_string(b) + " 38\n";
+    open_with(all + "sprite end\n");
     SpriteWindow& editor = present(3);
     struct Step { double spin; uint64_t beats; int active; };
     for (const Step& s : std::vector<Step>{{16, 16, 16}, {8, 8, 8}, {16, 16, 8}, {1, 1, 1}}) {
         SCOPED_TRACE("apply " + std::to_string(s.spin));
-        editor.beats_spin.set_value(s.spin);
+        beats(editor).set_value(s.spin);
         respond(editor, Gtk::RESPONSE_APPLY);
-        EXPECT_EQ(sprite.beats, s.beats);
-        EXPECT_EQ(editor.rows[33]->buttons.size(), s.beats);
-        EXPECT_EQ(editor.note_grid.beat_count(), s.beats);
+        EXPECT_EQ(window->document().song().sprites[3].beats, s.beats);
+        EXPECT_EQ(grid(editor).beat_count(), s.beats);
         EXPECT_EQ(active_count(editor), s.active);
+    }
+    for (int active : {8, 8, 16}) {   // undo 16 -> 1, 8 -> 16, 16 -> 8
+        press(GDK_KEY_z, GDK_CONTROL_MASK, &editor);
+        EXPECT_EQ(active_count(editor), active);
+        EXPECT_EQ(beats(editor).get_value_as_int(), int(grid(editor).beat_count()));
     }
     EXPECT_TRUE(platform.sent.empty());
 }
@@ -217,48 +228,44 @@ TEST_F(Editor, SpritesFromAFile)
     open_with("bpm: 120\nsprites: 2\nbeats: 40\ncolor: 1, 2, 3\nbeat: 0 57 36\nbeat: 39 36\nsprite end\n"
               "beats: 0\ncolor: 1, 2, 3\nsprite end\n");
     SpriteWindow& long_one = present(0);
-    EXPECT_EQ(long_one.beats_spin.get_value_as_int(), 32);
-    EXPECT_EQ(long_one.rows[1]->buttons.size(), 40u);
-    EXPECT_TRUE(long_one.rows[1]->buttons[39]->get_active());
-    long_one.rows[1]->buttons[0]->clicked();   // off
-    long_one.rows[0]->buttons[0]->clicked();   // on
+    EXPECT_EQ(beats(long_one).get_value_as_int(), 32);
+    EXPECT_EQ(grid(long_one).beat_count(), 40u);
+    EXPECT_TRUE(grid(long_one).get_active(1, 39));
+    grid(long_one).toggle(1, 0);   // off
+    grid(long_one).toggle(0, 0);   // on
     respond(long_one, Gtk::RESPONSE_APPLY);
-    const Sprite& sprite = window->song.sprites[0];
-    EXPECT_EQ(sprite.beats, 32u);
-    EXPECT_EQ(long_one.rows[0]->buttons.size(), 32u);
-    EXPECT_TRUE(sprite.notes[0].test(57) && sprite.notes[0].test(35) && !sprite.notes[0].test(36));
+    EXPECT_EQ(window->document().song().sprites[0].beats, 32u);
+    EXPECT_EQ(grid(long_one).beat_count(), 32u);
+    EXPECT_TRUE(notes(0, 0).test(57) && notes(0, 0).test(35) && !notes(0, 0).test(36));
 
     SpriteWindow& empty = present(1);
-    EXPECT_EQ(empty.beats_spin.get_value_as_int(), 1);
-    for (auto* row : empty.rows) {
-        EXPECT_TRUE(row->buttons.empty());
-        EXPECT_TRUE(row->label.get_visible());
-    }
-    EXPECT_NE(empty.get_focus(), &empty.note_grid);
-    EXPECT_FALSE(empty.note_grid.get_can_focus()) << "no box to take the focus";
+    EXPECT_EQ(beats(empty).get_value_as_int(), 1);
+    EXPECT_EQ(grid(empty).beat_count(), 0u);
+    for (Gtk::Label* row : labels(empty))
+        EXPECT_TRUE(row->get_visible());
+    EXPECT_NE(empty.get_focus(), &grid(empty));
+    EXPECT_FALSE(grid(empty).get_can_focus()) << "no box to take the focus";
 }
 
 // Play/stop stops whatever plays, the sequence included, and otherwise
 // loops this editor's sprite; Close hides the editor and leaves it playing.
 TEST_F(Editor, PlayStop)
 {
-    open_window();
-    window->song.sequence = {0, 1, 2};
-    window->on_play_stop_clicked();
-    EXPECT_TRUE(window->player.is_playing());
+    open_with("sprites: 3\nbeats: 8\nsprite end\nbeats: 8\nsprite end\nbeats: 8\nbeat: 0 40\nsprite end\nsequence: 0 1 2\n");
+    auto& play = stepmill_test::find_one<Gtk::Button>(*window, [](Gtk::Button& b) { return b.get_label() == "再生/停止"; });
+    play.clicked();
     SpriteWindow& editor = present(2);
-    respond(editor, response_play_stop);
-    EXPECT_FALSE(window->player.is_playing());
-    window->song.sprites[2].notes[0].set(40);
+    respond(editor, response_play_stop);   // stops the sequence
     const size_t before = platform.sent.size();
-    respond(editor, response_play_stop);
-    EXPECT_TRUE(window->player.is_playing());
     platform.advance(64);
-    ASSERT_GT(platform.sent.size(), before);
+    EXPECT_EQ(platform.sent.size(), before) << "stopped";
+    respond(editor, response_play_stop);
+    platform.advance(64);
     EXPECT_EQ(platform.sent.back().bytes, (std::vector<unsigned char>{0x99, 40, 127})) << "sprite 2 loops";
     respond(editor, Gtk::RESPONSE_CLOSE);
     EXPECT_FALSE(editor.get_visible());
-    EXPECT_TRUE(window->player.is_playing());
+    platform.advance(96000);
+    EXPECT_EQ(platform.sent.back().bytes, (std::vector<unsigned char>{0x99, 40, 127})) << "still playing";
 }
 
 // The window manager's close hides the editor and keeps it, with a spin
@@ -267,7 +274,7 @@ TEST_F(Editor, ClosingHidesAndKeeps)
 {
     open_window();
     SpriteWindow& editor = present(4);
-    editor.beats_spin.set_value(12);
+    beats(editor).set_value(12);
     GdkEvent* event = gdk_event_new(GDK_DELETE);
     event->any.window = GDK_WINDOW(g_object_ref(editor.get_window()->gobj()));
     gtk_main_do_event(event);
@@ -275,31 +282,9 @@ TEST_F(Editor, ClosingHidesAndKeeps)
     stepmill_test::settle();
     EXPECT_FALSE(editor.get_visible());
     EXPECT_EQ(&present(4), &editor);
-    EXPECT_EQ(editor.beats_spin.get_value_as_int(), 12);
-    editor.rows[8]->buttons[0]->clicked();
-    EXPECT_TRUE(window->song.sprites[4].notes[0].test(42));
-}
-
-// Editors are built when first presented; after the views are rebuilt for a
-// new song only those come back, hidden, for the new song's sprites.
-TEST_F(Editor, BuiltWhenPresentedAndRebuiltHidden)
-{
-    open_window();
-    EXPECT_EQ(std::count(window->sprite_windows.begin(), window->sprite_windows.end(), nullptr), 36);
-    present(7);
-    present(30);
-    window->song.reset_sprites(20);
-    window->song.sprites[7].set_beats(5);
-    window->clear_song_views();
-    window->build_song_views();
-    ASSERT_EQ(window->sprite_windows.size(), 20u);
-    for (uint64_t i = 0; i < 20; ++i)
-        EXPECT_EQ(window->sprite_windows[i] != nullptr, i == 7) << i;
-    SpriteWindow* editor = window->sprite_windows[7];
-    EXPECT_FALSE(editor->get_visible());
-    EXPECT_EQ(editor->sprite, &window->song.sprites[7]);
-    EXPECT_EQ(editor->rows[0]->buttons.size(), 5u);
-    window->present_sprite_window(25);   // beyond the new song: nothing
+    EXPECT_EQ(beats(editor).get_value_as_int(), 12);
+    grid(editor).toggle(8, 0);
+    EXPECT_TRUE(notes(4, 0).test(42));
 }
 
 }  // namespace

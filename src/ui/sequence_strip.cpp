@@ -1,0 +1,173 @@
+#include "sequence_strip.h"
+
+#include <gdk/gdkkeysyms.h>
+
+#include <algorithm>
+
+namespace stepmill {
+
+namespace {
+
+// The sprite a digit or letter key names, or -1 for any other key.
+int key_sprite(guint key)
+{
+    if (key >= GDK_KEY_0 && key <= GDK_KEY_9)
+        return static_cast<int>(key - GDK_KEY_0);
+    if (key >= GDK_KEY_a && key <= GDK_KEY_z)
+        return static_cast<int>(key - GDK_KEY_a) + 10;
+    return -1;
+}
+
+}  // namespace
+
+SequenceStrip::SequenceStrip(const Gtk::Widget& row_source)
+    : Gtk::Box(Gtk::ORIENTATION_HORIZONTAL, 0), row_source(row_source)
+{
+    set_can_focus(true);
+}
+
+SequenceStrip::~SequenceStrip() = default;
+
+std::unique_ptr<SequenceWidget> SequenceStrip::make_column(uint32_t sprite) const
+{
+    auto column = std::make_unique<SequenceWidget>(sprite_count, static_cast<int>(sprite));
+    column->follow_rows_of(&row_source);
+    return column;
+}
+
+void SequenceStrip::rebuild(const Song& song)
+{
+    hide_cursor();
+    for (auto& column : columns)
+        remove(*column);
+    columns.clear();
+    sprite_count = song.sprites.size();
+    bar = std::make_unique<SeparateWidget>(sprite_count);
+    bar->follow_rows_of(&row_source);
+    bar->signal_placed().connect(sigc::mem_fun(*this, &SequenceStrip::keep_visible));
+    for (uint32_t sprite : song.sequence) {
+        columns.push_back(make_column(sprite));
+        pack_start(*columns.back(), Gtk::PACK_SHRINK, 0);
+    }
+    renumber(0);
+    // Each column shown alone: walking every widget of a long sequence to
+    // show them would cost more than the columns themselves.
+    for (auto& column : columns)
+        column->show();
+}
+
+void SequenceStrip::renumber(uint64_t from)
+{
+    for (uint64_t i = from; i < columns.size(); ++i)
+        columns[i]->set_position(i);
+}
+
+void SequenceStrip::insert_column(uint64_t position, uint32_t sprite)
+{
+    position = std::min<uint64_t>(position, columns.size());
+    auto column = make_column(sprite);
+    // An entry made left of the cursor (or at it) goes in before the bar and
+    // moves the cursor on.
+    const bool before_bar = cursor_at >= 0 && position <= static_cast<uint64_t>(cursor_at);
+    pack_start(*column, Gtk::PACK_SHRINK, 0);
+    reorder_child(*column, static_cast<int>(position) + (cursor_at >= 0 && !before_bar ? 1 : 0));
+    column->show();
+    if (before_bar)
+        ++cursor_at;
+    columns.insert(columns.begin() + static_cast<long>(position), std::move(column));
+    renumber(position);
+}
+
+void SequenceStrip::erase_column(uint64_t position)
+{
+    if (position >= columns.size())
+        return;
+    remove(*columns[position]);
+    columns.erase(columns.begin() + static_cast<long>(position));
+    if (cursor_at >= 0 && position < static_cast<uint64_t>(cursor_at))
+        --cursor_at;
+    renumber(position);
+}
+
+void SequenceStrip::show_cursor()
+{
+    if (!bar)
+        return;
+    if (!bar->get_parent())
+        pack_start(*bar, Gtk::PACK_SHRINK, 0);
+    reorder_child(*bar, cursor_at);
+    bar->show();
+}
+
+void SequenceStrip::hide_cursor()
+{
+    if (bar && bar->get_parent())
+        remove(*bar);
+    cursor_at = -1;
+}
+
+void SequenceStrip::place_cursor_after(uint64_t entry)
+{
+    // The sequence may have been shortened since this entry began.
+    cursor_at = static_cast<int>(std::min<uint64_t>(entry + 1, columns.size()));
+    show_cursor();
+}
+
+void SequenceStrip::keep_visible(const Gdk::Rectangle& area)
+{
+    if (!scroll)
+        return;
+    double over = area.get_x() + area.get_width() - scroll->get_page_size();
+    if (over > 0 && over > scroll->get_value())
+        scroll->set_value(over);
+    else if (scroll->get_value() > area.get_x())
+        scroll->set_value(area.get_x());
+}
+
+bool SequenceStrip::on_arrow_key(guint keyval)
+{
+    if (keyval == GDK_KEY_Left) {
+        if (cursor_at == 0) {
+            hide_cursor();
+            keep_visible(Gdk::Rectangle(0, 0, 1, 1));
+            left.emit();
+        } else if (cursor_at >= 1) {
+            --cursor_at;
+            show_cursor();
+        }
+        return true;
+    }
+    if (keyval == GDK_KEY_Right) {
+        if (cursor_at < static_cast<int>(columns.size()))
+            ++cursor_at;
+        show_cursor();
+        grab_focus();
+        return true;
+    }
+    return false;
+}
+
+bool SequenceStrip::on_edit_key(guint keyval)
+{
+    if (cursor_at < 0)
+        return false;
+    const uint64_t at = static_cast<uint64_t>(cursor_at);
+    if (keyval == GDK_KEY_BackSpace) {
+        if (at >= 1)
+            erase_wanted.emit(at - 1);
+        return true;
+    }
+    if (keyval == GDK_KEY_Delete) {
+        if (at < columns.size())
+            erase_wanted.emit(at);
+        return true;
+    }
+    int sprite = key_sprite(keyval);
+    // A key for a sprite the song does not have makes no entry.
+    if (sprite < 0 || static_cast<uint64_t>(sprite) >= sprite_count)
+        return false;
+    insert_wanted.emit(at, static_cast<uint32_t>(sprite));
+    return true;
+}
+
+}  // namespace stepmill
