@@ -23,6 +23,15 @@ protected:
     ~midi_sink_t() = default;
 };
 
+// A shared transport's state (JACK's), as a driver sees it each period.
+struct midi_transport_t {
+    bool rolling = false;
+    uint64_t frame = 0;      // the transport's position, in frames
+    bool has_bars = false;   // a timebase master gives bars and beats:
+    double quarter = 0.0;    // the position in quarter notes from the top
+    double bpm = 0.0;        // and its tempo in quarter notes a minute
+};
+
 // What the driver plays besides the messages it is sent: the player's engine.
 // Its functions run on the real-time thread and must not lock, allocate,
 // free or block.
@@ -37,6 +46,12 @@ public:
     // The first time at or after `after` at which render would write
     // something, if no command comes; midi_never when nothing will.
     virtual uint64_t next_due(uint64_t after) = 0;
+    // The transport's state at the start of each span (drivers that have one),
+    // before the span's commands.
+    virtual void transport(const midi_transport_t&, uint64_t /*time*/) {}
+    // As the transport's timebase master: the position in quarter notes and
+    // the tempo at a transport frame.
+    virtual void describe(uint64_t /*transport_frame*/, double& quarter, double& bpm) { quarter = bpm = 0.0; }
 };
 
 class midi_driver_t {
@@ -65,4 +80,13 @@ public:
     // True once the device has gone (a server shut down, a port vanished,
     // the service refused to send); `reason` says what happened.
     virtual bool failed(std::string& reason) const = 0;
+
+    // A transport shared with other programs (JACK's); the rest do nothing.
+    virtual bool has_transport() const { return false; }
+    virtual void transport_start() {}
+    virtual void transport_stop() {}
+    // Becomes (true) or stops being the transport's timebase master, giving
+    // bars, beats and tempo from the source's describe(); false when that
+    // cannot be (another program is the master, or there is no transport).
+    virtual bool set_timebase_master(bool) { return false; }
 };

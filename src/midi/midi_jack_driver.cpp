@@ -1,14 +1,35 @@
 #include "midi_jack_driver.h"
 
 #include <jack/midiport.h>
+#include <jack/transport.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <thread>
 
 namespace {
 
 constexpr const char* client_name = "stepmill";
+
+// The transport as this period begins (valid for the whole period).
+midi_transport_t transport_of(jack_client_t* client)
+{
+    jack_position_t position;
+    const jack_transport_state_t state = jack_transport_query(client, &position);
+    midi_transport_t t;
+    t.rolling = state == JackTransportRolling;
+    t.frame = position.frame;
+    if ((position.valid & JackPositionBBT) && position.beat_type > 0 && position.ticks_per_beat > 0) {
+        // In quarter notes, whatever note the master counts in.
+        const double quarters_per_beat = 4.0 / position.beat_type;
+        t.has_bars = true;
+        t.quarter = ((position.bar - 1) * double(position.beats_per_bar) + (position.beat - 1) +
+                     position.tick / position.ticks_per_beat) * quarters_per_beat;
+        t.bpm = position.beats_per_minute * quarters_per_beat;
+    }
+    return t;
+}
 constexpr const char* port_name = "midi_out";
 
 // Writes at frame offsets of one period's buffer, never going back in time:
@@ -88,6 +109,15 @@ midi_jack_driver_t::~midi_jack_driver_t()
     if (!failed(reason)) wait_cycles(cycles.load() + 1, 200);
     closing = true;
     jack_deactivate(client);
+    // libjack 1.9.21 leaves something behind when a client that released the
+    // timebase is closed, and the process crashes when that server stops
+    // later. Such a client stays open, idle, for the process's life; a
+    // master is closed without a release, which is safe.
+    if (timebase_released) {
+        static auto* kept = new std::vector<jack_client_t*>;
+        kept->push_back(client);
+        return;
+    }
     jack_client_close(client);
 }
 
@@ -172,6 +202,7 @@ int midi_jack_driver_t::process(jack_nframes_t frames)
     jack_midi_clear_buffer(buffer);
     jack_sink_t sink(buffer, start, frames);
     midi_source_t* src = source.enter();
+    if (src) src->transport(transport_of(client), start);
     // Messages at the period's first frame, in order with the commands; a
     // message that does not fit waits for the next period.
     queue.drain([&](midi_queue_t::kind_t kind, const unsigned char* data, size_t len) {
@@ -207,6 +238,56 @@ void midi_jack_driver_t::on_connect(jack_port_id_t a, jack_port_id_t b, int conn
     if (pa != driver->port && pb != driver->port) return;
     if (!jack_port_connected_to(driver->port, driver->destination.c_str()))
         driver->fail(driver->disconnected_reason.c_str());
+}
+
+void midi_jack_driver_t::transport_start()
+{
+    if (!has_failed.load()) jack_transport_start(client);
+}
+
+void midi_jack_driver_t::transport_stop()
+{
+    if (!has_failed.load()) jack_transport_stop(client);
+}
+
+bool midi_jack_driver_t::set_timebase_master(bool on)
+{
+    if (has_failed.load()) return false;
+    if (!on) {
+        if (timebase_master) {
+            jack_release_timebase(client);
+            timebase_released = true;
+        }
+        timebase_master = false;
+        return true;
+    }
+    // Only where no other program is the master already.
+    timebase_master = timebase_master || jack_set_timebase_callback(client, 1, on_timebase, this) == 0;
+    return timebase_master;
+}
+
+// The process thread, after the period's process: bars, beats and tempo of
+// the transport's frame, as the source counts them (four quarter notes a bar).
+void midi_jack_driver_t::on_timebase(jack_transport_state_t, jack_nframes_t, jack_position_t* position, int,
+                                     void* self)
+{
+    auto* driver = static_cast<midi_jack_driver_t*>(self);
+    midi_source_t* src = driver->source.enter();
+    double quarter = 0.0, bpm = 0.0;
+    if (src) src->describe(position->frame, quarter, bpm);
+    driver->source.leave();
+    if (!(bpm > 0.0)) return;
+    constexpr double ticks = 1920.0;
+    const double bar = std::floor(quarter / 4.0), in_bar = quarter - bar * 4.0, beat = std::floor(in_bar);
+    position->valid = JackPositionBBT;
+    position->beats_per_bar = 4.0f;
+    position->beat_type = 4.0f;
+    position->ticks_per_beat = ticks;
+    position->beats_per_minute = bpm;
+    position->bar = static_cast<int32_t>(bar) + 1;
+    position->beat = static_cast<int32_t>(beat) + 1;
+    position->tick = static_cast<int32_t>((in_bar - beat) * ticks);
+    position->bar_start_tick = bar * 4.0 * ticks;
 }
 
 int midi_jack_driver_t::on_xrun(void* self)

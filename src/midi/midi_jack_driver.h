@@ -28,6 +28,10 @@ public:
     uint64_t now() const override;
     uint64_t latency() const override;
     bool failed(std::string& reason) const override;
+    bool has_transport() const override { return true; }
+    void transport_start() override;
+    void transport_stop() override;
+    bool set_timebase_master(bool on) override;
 
     // Messages the port had no room for in their period.
     unsigned lost() const { return lost_events.load(); }
@@ -45,6 +49,7 @@ private:
     static void on_shutdown(jack_status_t, const char* reason, void* self);
     static void on_connect(jack_port_id_t a, jack_port_id_t b, int connected, void* self);
     static int on_xrun(void* self);
+    static void on_timebase(jack_transport_state_t, jack_nframes_t, jack_position_t* position, int, void* self);
 
     jack_client_t* client = nullptr;
     jack_port_t* port = nullptr;
@@ -67,6 +72,8 @@ private:
     std::atomic<unsigned> xrun_count{0};
     std::atomic<bool> closing{false};
     std::atomic<bool> has_failed{false};
+    bool timebase_master = false;
+    bool timebase_released = false;
     char failure[256] = {};   // written once, before has_failed is set
 };
 

@@ -121,10 +121,51 @@ public:
 
     double start_of(beat_t x) const { return double(x.bar) + double(x.index) / double(beats_of(x.bar)); }
 
+    // MIDI clock: pulse k falls on k / pulses_per_bar of the song. The first
+    // pulse at or after `time`, no earlier than pulse `k`.
+    uint64_t pulse_time(uint64_t k) const { return plan.timeline.time_of(double(k) / pulses_per_bar); }
+    uint64_t first_pulse(uint64_t time, uint64_t k) const
+    {
+        const double at = std::ceil(std::max(0.0, plan.timeline.bar_at(time)) * pulses_per_bar);
+        uint64_t j = std::max(k, static_cast<uint64_t>(at));
+        while (j > k && pulse_time(j - 1) >= time) --j;
+        while (pulse_time(j) < time) ++j;
+        return j;
+    }
+    // The pulse written after pulse k at `time`: pulses too close to be told
+    // apart are passed over, as beats are.
+    uint64_t pulse_after(uint64_t k, uint64_t time) const { return first_pulse(time + gap(), k + 1); }
+
 private:
     const play_plan_t& plan;
     const song_snapshot_t& song;
 };
+
+// At each beat, note by note: the end of what sounded, then the new start.
+void write_beat(const play_plan_t& plan, const walker_t& walk, beat_t x, uint64_t at, play_state_t& state,
+                play_sink_t& sink)
+{
+    state.last_beat = at;
+    state.last_start = walk.start_of(x);
+    const NoteSet* incoming = walk.notes_of(x);
+    if (plan.mode == SingleSprite) {
+        // A single sprite leaves its notes to ring: only starts go out.
+        for (size_t n = incoming->_Find_first(); n < 128; n = incoming->_Find_next(n))
+            sink.note(at, static_cast<uint8_t>(n), true);
+        return;
+    }
+    if (x.bar != state.last_bar) {
+        state.last_bar = x.bar;
+        sink.position(at, walk.entry_of(x.bar));
+    }
+    const NoteSet now = incoming ? *incoming : NoteSet();
+    const NoteSet either = state.sounding | now;
+    for (size_t n = either._Find_first(); n < 128; n = either._Find_next(n)) {
+        if (state.sounding.test(n)) sink.note(at, static_cast<uint8_t>(n), false);
+        if (now.test(n)) sink.note(at, static_cast<uint8_t>(n), true);
+    }
+    state.sounding = now;
+}
 
 }  // namespace
 
@@ -137,28 +178,24 @@ bool play_span(const play_plan_t& plan, uint64_t from, uint64_t to, play_state_t
 
     beat_t x;
     uint64_t at;
-    for (walk.first(from, state, x, at); at < to; walk.first(at + 1, state, x, at)) {
-        state.last_beat = at;
-        state.last_start = walk.start_of(x);
-        const NoteSet* incoming = walk.notes_of(x);
-        if (plan.mode == SingleSprite) {
-            // A single sprite leaves its notes to ring: only starts go out.
-            for (size_t n = incoming->_Find_first(); n < 128; n = incoming->_Find_next(n))
-                sink.note(at, static_cast<uint8_t>(n), true);
+    walk.first(from, state, x, at);
+    // Pulses and beats in one stream in time order, a pulse before the
+    // notes of its frame; a pulse whose time passed unwritten is dropped.
+    uint64_t k = plan.clock ? walk.first_pulse(from, state.next_pulse) : play_never;
+    for (;;) {
+        const uint64_t pulse = k == play_never ? play_never : walk.pulse_time(k);
+        if (pulse < to && pulse <= at) {
+            sink.pulse(pulse);
+            k = walk.pulse_after(k, pulse);
             continue;
         }
-        if (x.bar != state.last_bar) {
-            state.last_bar = x.bar;
-            sink.position(at, walk.entry_of(x.bar));
-        }
-        const NoteSet now = incoming ? *incoming : NoteSet();
-        const NoteSet either = state.sounding | now;
-        for (size_t n = either._Find_first(); n < 128; n = either._Find_next(n)) {
-            if (state.sounding.test(n)) sink.note(at, static_cast<uint8_t>(n), false);
-            if (now.test(n)) sink.note(at, static_cast<uint8_t>(n), true);
-        }
-        state.sounding = now;
+        if (at >= to)
+            break;
+        write_beat(plan, walk, x, at, state, sink);
+        walk.first(at + 1, state, x, at);
     }
+    if (k != play_never)
+        state.next_pulse = k;
     return true;
 }
 
@@ -170,5 +207,7 @@ uint64_t next_beat(const play_plan_t& plan, uint64_t after, const play_state_t& 
     beat_t x;
     uint64_t at;
     walk.first(after, state, x, at);
+    if (plan.clock)
+        at = std::min(at, walk.pulse_time(walk.first_pulse(after, state.next_pulse)));
     return at;
 }

@@ -25,6 +25,7 @@ struct song_snapshot_t {
     std::vector<sprite_t> sprites;
     std::vector<NoteSet> notes;
     std::vector<uint32_t> sequence;
+    bool clock = false;   // MIDI clock out
 };
 
 // Maps the time of a driver (units, `rate` per second) to the position in
@@ -47,7 +48,11 @@ struct play_plan_t {
     PlayMode mode = SingleSprite;
     uint64_t sprite_index = 0;   // the sprite looped in SingleSprite mode
     play_timeline_t timeline;
+    bool clock = false;          // MIDI clock pulses besides the notes
 };
+
+// MIDI clock: 24 pulses a quarter note, four quarter notes a bar.
+constexpr double pulses_per_bar = 96.0;
 
 // Carried from one span to the next; a new start begins with a fresh one.
 struct play_state_t {
@@ -55,6 +60,7 @@ struct play_state_t {
     uint64_t last_beat = play_never;  // when the last beat was written; none yet
     double last_start = 0.0;          // where in the song (in bars) that beat begins
     uint64_t last_bar = play_never;   // the bar whose position was reported last
+    uint64_t next_pulse = 0;          // the MIDI clock pulse to write next
 };
 
 class play_sink_t {
@@ -63,6 +69,8 @@ public:
     virtual void note(uint64_t time, uint8_t note, bool on) = 0;
     // A sequence entry begins to sound (Sequence mode).
     virtual void position(uint64_t time, uint64_t entry) = 0;
+    // A MIDI clock pulse is due.
+    virtual void pulse(uint64_t time) = 0;
 
 protected:
     ~play_sink_t() = default;
@@ -75,13 +83,14 @@ constexpr double min_beat_seconds = 0.001;
 
 // Writes to `sink`, in time order, what sounds in [from, to): at each beat,
 // note by note from 0 to 127, the end of the note if it sounded (Sequence
-// mode) and then its start if the beat has it. A beat that began before
-// `from` is not written late: it is dropped. False when nothing can play
-// any more (the sprite, or the whole sequence, is gone).
+// mode) and then its start if the beat has it; with the clock, its pulses,
+// each before the notes of its time. A beat or pulse whose time passed
+// before `from` is not written late: it is dropped. False when nothing can
+// play any more (the sprite, or the whole sequence, is gone).
 bool play_span(const play_plan_t& plan, uint64_t from, uint64_t to, play_state_t& state, play_sink_t& sink);
 
-// When play_span would next write a beat, at or after `after`; play_never
-// when nothing will sound.
+// When play_span would next write a beat or a pulse, at or after `after`;
+// play_never when nothing will.
 uint64_t next_beat(const play_plan_t& plan, uint64_t after, const play_state_t& state);
 
 // Keeps everything a span writes: for tests and tools.
@@ -97,7 +106,9 @@ struct play_record_t : play_sink_t {
     };
     std::vector<event_t> events;
     std::vector<position_t> positions;
+    std::vector<uint64_t> pulses;
 
     void note(uint64_t time, uint8_t note, bool on) override { events.push_back({time, note, on}); }
     void position(uint64_t time, uint64_t entry) override { positions.push_back({time, entry}); }
+    void pulse(uint64_t time) override { pulses.push_back(time); }
 };

@@ -1,10 +1,37 @@
 #include "play_engine.h"
 
+#include "program.h"
+
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
-// Turns the core's notes into note-on messages on the driver's sink and its
-// positions into reports.
+namespace {
+
+// The Roland display: the title's first 20 characters while playing, and
+// its reset at the stop. Built once, before any real-time thread runs.
+struct display_t {
+    unsigned char title[30];
+    unsigned char reset[11] = {0xF0, 0x41, 0x10, 0x16, 0x12, 0x20, 0x01, 0x00, 0x00, 0x5F, 0xF7};
+    display_t()
+    {
+        unsigned char data[23] = {0x20, 0x00, 0x00};
+        std::memcpy(data + 3, program_title, std::min<size_t>(20, std::strlen(program_title)));
+        const unsigned char head[5] = {0xF0, 0x41, 0x10, 0x16, 0x12};
+        std::memcpy(title, head, 5);
+        std::memcpy(title + 5, data, sizeof data);
+        unsigned sum = 0;
+        for (unsigned char b : data) sum += b;
+        title[28] = static_cast<unsigned char>((0u - sum) & 0x7F);
+        title[29] = 0xF7;
+    }
+};
+const display_t display;
+
+}  // namespace
+
+// Turns the core's notes into note-on messages on the driver's sink, its
+// pulses into MIDI clock, and its positions into reports.
 class play_engine_t::note_writer_t : public play_sink_t {
 public:
     note_writer_t(play_engine_t& engine, midi_sink_t& sink) : engine(engine), sink(sink) {}
@@ -14,6 +41,11 @@ public:
         sink.write(time, message, sizeof message);
     }
     void position(uint64_t time, uint64_t entry) override { engine.report(play_report_t::position, time, entry); }
+    void pulse(uint64_t time) override
+    {
+        const unsigned char clock = 0xF8;
+        sink.write(time, &clock, 1);
+    }
 
 private:
     play_engine_t& engine;
@@ -79,51 +111,143 @@ void play_engine_t::report(play_report_t::kind_t kind, uint64_t time, uint64_t e
         jack_ringbuffer_write(reports, reinterpret_cast<const char*>(&r), sizeof r);
 }
 
+// Playing from `bar` of the song on, its first beat (or the next one) at `time`.
+void play_engine_t::begin(uint64_t time, double bar, uint32_t start_generation)
+{
+    playing = true;
+    generation = start_generation;
+    plan.timeline.anchor = time;
+    plan.timeline.anchor_bar = bar;
+    plan.timeline.bars_per_second = song_bars_per_second;
+    state = play_state_t();
+    start_due = true;
+    stop_due = false;
+}
+
+void play_engine_t::end()
+{
+    stop_due = true;
+    start_due = false;
+    clock_ran = clock_ran && playing;
+    playing = false;
+}
+
 void play_engine_t::command(const unsigned char* data, size_t len, uint64_t time)
 {
     play_command_t c;
     if (len != sizeof c) return;
     std::memcpy(&c, data, sizeof c);
+    plan.timeline.rate = c.rate;
     switch (c.kind) {
     case play_command_t::start:
-        playing = true;
-        generation = c.generation;
         plan.mode = c.mode;
         plan.sprite_index = c.sprite_index;
-        // The first beat falls on the frame the start arrives at.
-        plan.timeline.rate = c.rate;
-        plan.timeline.anchor = time;
-        plan.timeline.anchor_bar = 0.0;
-        plan.timeline.bars_per_second = c.bars_per_second;
-        state = play_state_t();
+        song_bars_per_second = c.bars_per_second;
         status = static_cast<uint8_t>(0x90 | (c.channel & 0x0F));
         velocity = c.velocity;
+        // The first beat falls on the frame the start arrives at.
+        begin(time, 0.0, c.generation);
         break;
     case play_command_t::stop:
-        playing = false;
+        end();
         break;
     case play_command_t::tempo:
-        plan.timeline.set_tempo(time, c.bars_per_second);
+        song_bars_per_second = c.bars_per_second;
+        if (playing) plan.timeline.set_tempo(time, c.bars_per_second);
+        break;
+    case play_command_t::follow:
+        following = c.on;
         break;
     case play_command_t::wake:
         break;
     }
 }
 
+void play_engine_t::transport(const midi_transport_t& t, uint64_t time)
+{
+    const bool was_rolling = rolling;
+    rolling = t.rolling;
+    if (!following) return;
+    if (rolling && !was_rolling) {
+        // From where the transport is: the master's bar and beat, or its
+        // frame at the song's tempo.
+        const double bar = t.has_bars ? t.quarter / 4.0
+                                      : double(t.frame) / plan.timeline.rate * song_bars_per_second;
+        plan.mode = Sequence;
+        begin(time, bar, generation + 1);
+        report(play_report_t::started, time, 0);
+    } else if (!rolling && was_rolling && playing) {
+        end();
+        report(play_report_t::stopped, time, 0);
+    }
+    // The master's tempo, from the frame it changes on.
+    if (rolling && playing && t.has_bars && t.bpm > 0.0 && std::fabs(t.bpm / 240.0 - plan.timeline.bars_per_second) > 1e-9)
+        plan.timeline.set_tempo(time, t.bpm / 240.0);
+}
+
+// Bars and beats at the song's tempo from the transport's top: a function of
+// the frame alone, so that a relocation lands where other programs expect.
+void play_engine_t::describe(uint64_t frame, double& quarter, double& bpm)
+{
+    bpm = song_bars_per_second * 240.0;
+    quarter = double(frame) / plan.timeline.rate * bpm / 60.0;
+}
+
+void play_engine_t::write_start(uint64_t time, midi_sink_t& sink)
+{
+    sink.write(time, display.title, sizeof display.title);
+    clock_ran = plan.clock;
+    if (!plan.clock) return;
+    const double bar = plan.timeline.anchor_bar;
+    if (bar <= 0.0) {
+        const unsigned char start = 0xFA;
+        sink.write(time, &start, 1);
+        return;
+    }
+    // From inside the song: where, in sixteenths, then Continue.
+    const uint32_t sixteenths = std::min<uint32_t>(0x3FFF, static_cast<uint32_t>(bar * 16.0));
+    const unsigned char position[3] = {0xF2, static_cast<unsigned char>(sixteenths & 0x7F),
+                                       static_cast<unsigned char>(sixteenths >> 7)};
+    const unsigned char resume = 0xFB;
+    sink.write(time, position, 3);
+    sink.write(time, &resume, 1);
+}
+
+void play_engine_t::write_stop(uint64_t time, midi_sink_t& sink)
+{
+    if (clock_ran) {
+        const unsigned char stop = 0xFC;
+        sink.write(time, &stop, 1);
+    }
+    clock_ran = false;
+    sink.write(time, display.reset, sizeof display.reset);
+}
+
 void play_engine_t::render(uint64_t from, uint64_t count, midi_sink_t& sink)
 {
     plan.song = acquire();
+    plan.clock = plan.song && plan.song->clock;
+    // The display and the clock's followers start and stop with the notes,
+    // at their frame.
+    if (stop_due) write_stop(from, sink);
+    stop_due = false;
     if (!playing || !plan.song) return;
+    if (start_due) write_start(from, sink);
+    start_due = false;
     note_writer_t writer(*this, sink);
     if (!play_span(plan, from, from + count, state, writer)) {
-        playing = false;
+        end();
         report(play_report_t::ended, from, 0);
+        write_stop(from, sink);
+        stop_due = false;
     }
 }
 
 uint64_t play_engine_t::next_due(uint64_t after)
 {
     plan.song = acquire();
+    if (start_due || stop_due) return after;
     if (!playing || !plan.song) return midi_never;
+    plan.clock = plan.song->clock;
     return next_beat(plan, after, state);
 }

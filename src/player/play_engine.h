@@ -1,7 +1,9 @@
 // The engine that owns the playing: the source a MIDI driver serves on its
 // real-time thread. It reads the newest song snapshot at every span, takes
-// start, stop and tempo as commands in order with the driver's messages, and
-// reports the entries it plays through a lock-free ring.
+// start, stop and tempo as commands in order with the driver's messages,
+// writes the instrument's display messages and the MIDI clock's Start and
+// Stop at their frames, follows the JACK transport when asked, and reports
+// what it plays through a lock-free ring.
 #pragma once
 
 #include "midi_driver.h"
@@ -17,22 +19,28 @@
 
 // A command as it travels through the driver's queue.
 struct play_command_t {
-    enum kind_t : uint8_t { start, stop, tempo, wake } kind = wake;
+    enum kind_t : uint8_t { start, stop, tempo, follow, wake } kind = wake;
     PlayMode mode = SingleSprite;
     uint64_t sprite_index = 0;
-    double bars_per_second = 0.0;
-    double rate = 48000.0;     // the driver's time units per second
-    uint32_t generation = 0;   // which start this belongs to
+    double bars_per_second = 0.0;   // start, tempo
+    double rate = 48000.0;          // the driver's time units per second
+    uint32_t generation = 0;        // start: which start this is
     uint8_t channel = 9;
     uint8_t velocity = 127;
+    bool on = false;                // follow: the transport's starts and stops
 };
 
 // What the engine tells the GUI.
 struct play_report_t {
-    enum kind_t : uint8_t { position, ended } kind;
+    enum kind_t : uint8_t {
+        position,   // the sequence entry `entry` begins at `time`
+        ended,      // nothing is left to play
+        started,    // the transport started the sequence
+        stopped,    // the transport stopped it
+    } kind;
     uint32_t generation;   // of the start it belongs to
     uint64_t time;         // on the driver's timeline
-    uint64_t entry;        // position: the sequence entry that begins
+    uint64_t entry;
 };
 
 class play_engine_t : public midi_source_t {
@@ -54,11 +62,17 @@ public:
     void command(const unsigned char* data, size_t len, uint64_t time) override;
     void render(uint64_t from, uint64_t count, midi_sink_t& sink) override;
     uint64_t next_due(uint64_t after) override;
+    void transport(const midi_transport_t& transport, uint64_t time) override;
+    void describe(uint64_t transport_frame, double& quarter, double& bpm) override;
 
 private:
     class note_writer_t;
     const song_snapshot_t* acquire();
     void report(play_report_t::kind_t kind, uint64_t time, uint64_t entry);
+    void begin(uint64_t time, double bar, uint32_t start_generation);
+    void end();
+    void write_start(uint64_t time, midi_sink_t& sink);
+    void write_stop(uint64_t time, midi_sink_t& sink);
 
     // Published by the GUI thread; the real-time thread announces the one it
     // reads in `hazard` so that the GUI never frees it underneath.
@@ -74,6 +88,12 @@ private:
     play_plan_t plan;
     play_state_t state;
     uint32_t generation = 0;
-    uint8_t status = 0x99;   // note-on on the channel
+    uint8_t status = 0x99;     // note-on on the channel
     uint8_t velocity = 127;
+    double song_bars_per_second = 0.5;   // the song's tempo, playing or not
+    bool start_due = false;    // the display's title, the clock's Start, before the first beat
+    bool stop_due = false;     // the display's reset (the clock's Stop if it ran)
+    bool clock_ran = false;
+    bool following = false;    // the JACK transport starts and stops the sequence
+    bool rolling = false;      // as the transport was last seen
 };

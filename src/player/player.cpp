@@ -4,20 +4,13 @@
 
 #include <glibmm/main.h>
 
-#include <algorithm>
 #include <cstring>
 #include <iostream>
 #include <sstream>
 
 namespace {
 
-constexpr unsigned char roland = 0x41, device = 0x10, mt32 = 0x16, set_data = 0x12;
 constexpr unsigned poll_ms = 25;
-
-void send_display(const unsigned char* data, size_t len)
-{
-    if (midi_out && midi_out->is_opened()) send_roland_sysex(*midi_out, roland, device, mt32, set_data, data, len);
-}
 
 double bars_per_second(uint64_t bpm)
 {
@@ -41,6 +34,11 @@ private:
     std::streambuf* old;
 };
 
+midi_driver_t* driver()
+{
+    return midi_out ? midi_out->driver() : nullptr;
+}
+
 }  // namespace
 
 Player::Player() = default;
@@ -48,8 +46,8 @@ Player::Player() = default;
 Player::~Player()
 {
     poll_timer.disconnect();
-    if (midi_out && midi_out->driver() && midi_out->driver()->attached() == &engine)
-        midi_out->driver()->attach(nullptr);
+    if (driver() && driver()->attached() == &engine)
+        driver()->attach(nullptr);
 }
 
 void Player::start_sprite(const Song& song, uint64_t sprite_index)
@@ -68,13 +66,17 @@ midi_driver_t* Player::ready_driver()
 {
     if (!midi_out) return nullptr;
     std::string reason;
-    midi_driver_t* driver = midi_out->driver();
-    if (driver && !driver->failed(reason)) return driver;
+    midi_driver_t* current = midi_out->driver();
+    if (current && !current->failed(reason)) return current;
     const std::string name = midi_out->name;
     {
         error_lines_t errors;
         midi_out->close();
-        if (!name.empty() && midi_out->open(name.c_str())) return midi_out->driver();
+        if (!name.empty() && midi_out->open(name.c_str())) {
+            // A new client: it follows the transport as the old one did.
+            if (following) set_follow_transport(true);
+            return midi_out->driver();
+        }
         reason = errors.str();
     }
     device_failed.emit(reason);
@@ -83,60 +85,60 @@ midi_driver_t* Player::ready_driver()
 
 void Player::start(const Song& song, PlayMode mode, uint64_t sprite_index)
 {
-    midi_driver_t* driver = ready_driver();
-    if (!driver) {
+    midi_driver_t* d = ready_driver();
+    if (!d) {
         halt();
         return;
     }
-    if (driver->attached() != &engine) driver->attach(&engine);
     engine.publish(song);
-
-    // The title on the instrument's display, before the first beat.
-    unsigned char text[23] = {0x20, 0x00, 0x00};
-    std::memcpy(text + 3, program_title, std::min<size_t>(20, std::strlen(program_title)));
-    send_display(text, sizeof text);
-
+    // Following the transport, the sequence starts when the transport rolls.
+    if (mode == Sequence && following && d->has_transport()) {
+        d->transport_start();
+        keep_polling();
+        return;
+    }
     play_command_t c;
     c.kind = play_command_t::start;
     c.mode = mode;
     c.sprite_index = sprite_index;
     c.bars_per_second = bars_per_second(song.bpm);
-    c.rate = driver->rate();
     c.generation = ++generation;
     c.channel = channel;
     c.velocity = velocity;
     post(c);
     playing = true;
     position_reported = false;
-    if (!poll_timer.connected())
-        poll_timer = Glib::signal_timeout().connect(
-            [this] {
-                poll();
-                return playing;
-            },
-            poll_ms);
+    keep_polling();
 }
 
 void Player::stop()
 {
     play_command_t c;
     c.kind = play_command_t::stop;
-    post(c);
-    // After the last note: the driver keeps the order.
-    static const unsigned char reset[4] = {0x20, 0x01, 0x00, 0x00};
-    send_display(reset, sizeof reset);
+    post(c);   // the engine tells the display, after the last note
+    if (following && driver() && driver()->has_transport()) driver()->transport_stop();
     halt();
 }
 
 void Player::halt()
 {
     playing = false;
-    poll_timer.disconnect();
+    if (!following) poll_timer.disconnect();
+}
+
+void Player::keep_polling()
+{
+    if (!poll_timer.connected())
+        poll_timer = Glib::signal_timeout().connect(
+            [this] {
+                poll();
+                return playing || following;
+            },
+            poll_ms);
 }
 
 void Player::set_tempo(uint64_t bpm)
 {
-    if (!playing) return;   // the next start takes the song's tempo
     play_command_t c;
     c.kind = play_command_t::tempo;
     c.bars_per_second = bars_per_second(bpm);
@@ -145,10 +147,27 @@ void Player::set_tempo(uint64_t bpm)
 
 void Player::update(const Song& song)
 {
-    if (!playing) return;   // a start takes the song as it is then
+    if (!playing && !following) return;   // a start takes the song as it is then
     engine.publish(song);
     // Wakes a sender thread asleep until a beat the edit may have moved.
     post(play_command_t());
+}
+
+void Player::set_follow_transport(bool on)
+{
+    following = on;
+    play_command_t c;
+    c.kind = play_command_t::follow;
+    c.on = on;
+    post(c);
+    if (on) keep_polling();
+}
+
+bool Player::set_timebase_master(bool on)
+{
+    midi_driver_t* d = driver();
+    post(play_command_t());   // the engine learns the driver's rate
+    return d && d->set_timebase_master(on);
 }
 
 void Player::preview(uint8_t note)
@@ -156,44 +175,57 @@ void Player::preview(uint8_t note)
     if (midi_out && midi_out->is_opened()) note_on(*midi_out, channel, note, velocity);
 }
 
-void Player::post(const play_command_t& c)
+void Player::post(play_command_t c)
 {
-    if (!midi_out || !midi_out->driver()) return;
+    midi_driver_t* d = driver();
+    if (!d) return;
+    if (d->attached() != &engine) d->attach(&engine);
+    c.rate = d->rate();
     unsigned char bytes[sizeof c];
     std::memcpy(bytes, &c, sizeof c);
-    midi_out->driver()->post(bytes, sizeof bytes);
+    d->post(bytes, sizeof bytes);
 }
 
 void Player::poll()
 {
     engine.collect();
-    midi_driver_t* driver = midi_out ? midi_out->driver() : nullptr;
-    if (!playing || !driver) return;
+    midi_driver_t* d = driver();
+    if (!d) return;
     std::string reason;
-    if (driver->failed(reason)) {
+    if (playing && d->failed(reason)) {
         halt();
         device_failed.emit(reason);
         return;
     }
     // A position is delivered when its entry is heard.
-    const uint64_t heard = driver->now();
-    const uint64_t latency = driver->latency();
+    const uint64_t heard = d->now();
+    const uint64_t latency = d->latency();
     play_report_t r;
-    while (playing && engine.peek(r)) {
+    while (engine.peek(r)) {
+        if (r.kind == play_report_t::started) {
+            generation = r.generation;   // the transport's start is the newest
+            playing = true;
+            position_reported = false;
+        }
         if (r.generation != generation) {
             engine.pop();   // from a start before the last
             continue;
         }
-        if (r.kind == play_report_t::ended) {
-            engine.pop();
-            stop();   // nothing left to play
+        if (r.kind == play_report_t::position && r.time + latency > heard) break;
+        engine.pop();
+        switch (r.kind) {
+        case play_report_t::ended:
+        case play_report_t::stopped:
+            halt();
+            break;
+        case play_report_t::started:
+            break;
+        case play_report_t::position:
+            if (position_reported && r.entry == last_position) break;
+            position_reported = true;
+            last_position = r.entry;
+            position_changed.emit(r.entry);
             break;
         }
-        if (r.time + latency > heard) break;
-        engine.pop();
-        if (position_reported && r.entry == last_position) continue;
-        position_reported = true;
-        last_position = r.entry;
-        position_changed.emit(r.entry);
     }
 }

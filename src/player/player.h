@@ -32,6 +32,15 @@ public:
     // what plays.
     void preview(uint8_t note);
 
+    // The JACK transport: followed, another program's start and stop start
+    // and stop the sequence (from the master's bar, at its tempo), and the
+    // play control starts and stops the transport.
+    void set_follow_transport(bool on);
+    bool follows_transport() const { return following; }
+    // Gives other programs the song's tempo, bars and beats as the JACK
+    // transport's timebase master; false when that cannot be.
+    bool set_timebase_master(bool on);
+
     // Brings the engine's reports to this thread: the main loop does it every
     // few milliseconds while playing.
     void poll();
@@ -48,12 +57,14 @@ public:
 private:
     void start(const Song& song, PlayMode mode, uint64_t sprite_index);
     midi_driver_t* ready_driver();
-    void post(const play_command_t& command);
+    void post(play_command_t command);
     void halt();
+    void keep_polling();
 
     play_engine_t engine;
     sigc::connection poll_timer;
     bool playing = false;
+    bool following = false;
     uint32_t generation = 0;
     bool position_reported = false;
     uint64_t last_position = 0;

@@ -8,9 +8,12 @@
 
 #include <glibmm/main.h>
 #include <gtest/gtest.h>
+#include <jack/jack.h>
+#include <jack/transport.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <map>
 #include <string>
@@ -189,4 +192,124 @@ TEST(PlayerJack, ServerGoneAndBack)
     midi_out.reset();
     ASSERT_TRUE(probe.wait_events(3, 2000));
     EXPECT_FALSE(frames_of(probe.events(), 42).empty());
+}
+
+namespace {
+
+// Another program on the server: it moves the transport, can be its
+// timebase master at 120 bpm, and reads the bars and beats it is given.
+class transport_client_t {
+public:
+    transport_client_t() : client(jack_client_open("transport-test", JackNoStartServer, nullptr))
+    {
+        if (client) jack_activate(client);
+    }
+    ~transport_client_t()
+    {
+        if (client) jack_client_close(client);
+    }
+    void start() { jack_transport_start(client); }
+    void stop() { jack_transport_stop(client); }
+    void locate(jack_nframes_t frame) { jack_transport_locate(client, frame); }
+    bool master() { return jack_set_timebase_callback(client, 0, on_timebase, nullptr) == 0; }
+    jack_transport_state_t query(jack_position_t& position) { return jack_transport_query(client, &position); }
+
+    jack_client_t* client;
+
+private:
+    // 120 bpm, 4/4, from the transport's frame.
+    static void on_timebase(jack_transport_state_t, jack_nframes_t, jack_position_t* p, int, void*)
+    {
+        const double quarter = double(p->frame) / p->frame_rate * 2.0;
+        p->valid = JackPositionBBT;
+        p->beats_per_bar = 4;
+        p->beat_type = 4;
+        p->ticks_per_beat = 1920;
+        p->beats_per_minute = 120;
+        p->bar = int32_t(quarter / 4) + 1;
+        p->beat = int32_t(std::fmod(quarter, 4.0)) + 1;
+        p->tick = int32_t(std::fmod(quarter, 1.0) * 1920);
+        p->bar_start_tick = (p->bar - 1) * 4 * 1920.0;
+    }
+};
+
+// A sequence of four one-beat sprites: sprite i sounds note 60 + i.
+struct counting_t {
+    Song song;
+    explicit counting_t(uint64_t bpm)
+    {
+        song.bpm = bpm;
+        for (int i = 0; i < 4; ++i) {
+            song.sprites.emplace_back(&song, 1);
+            song.sprites.back().notes[0].set(60 + i);
+        }
+        song.sequence = {0, 1, 2, 3};
+    }
+};
+
+}  // namespace
+
+// Following the JACK transport: another program's start and stop start and
+// stop the sequence, from its master's bar; the play control moves the
+// transport; as the master, stepmill gives the song's tempo, bars and beats.
+TEST(PlayerJack, Transport)
+{
+    jack_server_t server(256);
+    probe_process_t probe;
+    ASSERT_TRUE(probe.wait_ready());
+    midi_out.reset(create_midi_out());
+    ASSERT_TRUE(midi_out->open("probe:in"));
+    auto other = std::make_unique<transport_client_t>();
+    ASSERT_NE(other->client, nullptr);
+    counting_t counting(240);   // a bar a second
+    Player player;
+    player.set_follow_transport(true);
+    player.start_sequence(counting.song);   // publishes the song; the transport starts it
+    run_main_loop(300);
+    jack_position_t position;
+    EXPECT_EQ(other->query(position), JackTransportRolling) << "play starts the transport";
+    EXPECT_TRUE(player.is_playing());
+    player.stop();
+    run_main_loop(300);
+    EXPECT_NE(other->query(position), JackTransportRolling) << "stop stops it";
+
+    // Another program's start, from bar 3 of its master's 120 bpm: entry 2
+    // first, then entry 3 half a second later (a bar at 120 bpm is 2 s and
+    // the song plays at its master's tempo).
+    ASSERT_TRUE(other->master());
+    other->locate(48000 * 4);   // bar 3 at 120 bpm
+    probe.clear();
+    other->start();
+    for (int i = 0; i < 50 && !player.is_playing(); ++i) run_main_loop(20);
+    EXPECT_TRUE(player.is_playing());
+    run_main_loop(2300);
+    other->stop();
+    for (int i = 0; i < 50 && player.is_playing(); ++i) run_main_loop(20);
+    EXPECT_FALSE(player.is_playing()) << "the transport's stop stops playback";
+    std::vector<std::pair<uint32_t, int>> ons;
+    for (const auto& e : probe.events())
+        if (e.bytes.size() == 3 && e.bytes[2] != 0) ons.push_back({e.frame, e.bytes[1]});
+    ASSERT_GE(ons.size(), 2u);
+    EXPECT_EQ(ons[0].second, 62) << "from the master's bar 3: entry 2";
+    EXPECT_EQ(ons[1].second, 63);
+    EXPECT_LE(std::llabs(int64_t(ons[1].first - ons[0].first) - 96000), 1) << "a bar at the master's 120 bpm";
+    EXPECT_EQ(probe.events().back().bytes[0], 0xF0) << "the display's reset last";
+
+    // stepmill as the master (the other gives it up), at 150 bpm: what the other reads.
+    other = std::make_unique<transport_client_t>();
+    player.set_tempo(150);
+    ASSERT_TRUE(player.set_timebase_master(true));
+    other->locate(48000 * 3);   // 3 s at 150 bpm: 7.5 quarter notes, bar 2 beat 4, half a beat in
+    run_main_loop(200);
+    other->query(position);
+    EXPECT_TRUE(position.valid & JackPositionBBT);
+    EXPECT_DOUBLE_EQ(position.beats_per_minute, 150.0);
+    EXPECT_EQ(position.bar, 2);
+    EXPECT_EQ(position.beat, 4);
+    EXPECT_EQ(position.tick, 960);
+    // Given up, the master's place is free for another program.
+    EXPECT_TRUE(player.set_timebase_master(false));
+    EXPECT_TRUE(other->master());
+    player.set_follow_transport(false);
+    midi_out.reset();
 }
