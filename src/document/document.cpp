@@ -149,8 +149,10 @@ DocumentChange apply_step(Song& song, const SettingStep& step, bool forward)
     case Kind::channel:
         song.channel = static_cast<uint8_t>(value);
         break;
-    default:
+    case Kind::clock:
         song.clock = value != 0;
+        break;
+    default:
         break;
     }
     return {step.kind};

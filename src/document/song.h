@@ -79,7 +79,8 @@ public:
 
     // Reads a song file. False when the file cannot be opened or read, or is
     // larger than max_file_bytes (reported on err); the song is then
-    // unchanged. Faulty lines are reported on err and skipped.
+    // unchanged. Faulty lines are reported on err and skipped. Swing,
+    // channel, mute, solo and clock the file leaves out are at their defaults.
     bool read(const std::string& path, std::ostream& err);
     // Reads song text from a stream; false only when it holds more than
     // max_file_bytes (reported on err, the song unchanged).
