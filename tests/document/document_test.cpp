@@ -59,7 +59,9 @@ TEST(Document, Commands)
     auto entry = [](Kind kind, uint64_t sprite, uint64_t position) { return DocumentChange{kind, sprite, 0, 0, position}; };
     const DocumentChange note{Kind::note, 1, 7, 42}, beats{Kind::beats, 1}, tempo{Kind::tempo};
     const DocumentChange velocity{Kind::velocity, 1, 7, 42}, color{Kind::color, 1};
-    auto setting = [](Kind kind, uint8_t note = 0) { return std::vector<DocumentChange>{{kind, 0, 0, note}, {kind, 0, 0, note}}; };
+    auto setting = [](Kind kind, uint8_t note = 0) {
+        return std::vector<DocumentChange>{{kind, 0, 0, note}, {kind, 0, 0, note}};
+    };
     struct { Command command; std::vector<DocumentChange> done_undone = {}; } cases[] = {
         {[](Document& d) { return d.set_note(3, 5, 36, true); }, {{Kind::note, 3, 5, 36}, {Kind::note, 3, 5, 36}}},
         {[](Document& d) { return d.set_note(1, 7, 42, false); }, {note, note}},   // undone at velocity 90
@@ -67,7 +69,8 @@ TEST(Document, Commands)
         {[](Document& d) { return d.set_beats(1, 32); }, {beats, beats}},
         {[](Document& d) { return d.set_velocity(1, 7, 42, 1); }, {velocity, velocity}},
         {[](Document& d) { return d.set_velocity(1, 7, 42, 127); }, {velocity, velocity}},
-        {[](Document& d) { return d.set_velocity(1, 2, 38, 64); }, {{Kind::velocity, 1, 2, 38}, {Kind::velocity, 1, 2, 38}}},
+        {[](Document& d) { return d.set_velocity(1, 2, 38, 64); },
+         {{Kind::velocity, 1, 2, 38}, {Kind::velocity, 1, 2, 38}}},
         {[](Document& d) { return d.set_color(1, 0, 191, 191); }, {color, color}},
         {[](Document& d) { return d.set_swing(max_swing); }, setting(Kind::swing)},
         {[](Document& d) { return d.set_swing(min_swing, true); }, setting(Kind::swing)},
@@ -89,9 +92,12 @@ TEST(Document, Commands)
         {[](Document& d) { return d.insert_entry(0, 36); }}, {[](Document& d) { return d.erase_entry(3); }},
         {[](Document& d) { return d.set_tempo(min_bpm - 1); }}, {[](Document& d) { return d.set_tempo(max_bpm + 1, true); }},
         {[](Document& d) { return d.set_tempo(120); }},
-        {[](Document& d) { return d.set_velocity(1, 7, 42, 90); }}, {[](Document& d) { return d.set_velocity(1, 7, 42, 0); }},
-        {[](Document& d) { return d.set_velocity(1, 7, 42, 128); }}, {[](Document& d) { return d.set_velocity(1, 7, 36, 64); }},
-        {[](Document& d) { return d.set_velocity(1, 8, 42, 64); }}, {[](Document& d) { return d.set_velocity(36, 0, 42, 64); }},
+        {[](Document& d) { return d.set_velocity(1, 7, 42, 90); }},
+        {[](Document& d) { return d.set_velocity(1, 7, 42, 0); }},
+        {[](Document& d) { return d.set_velocity(1, 7, 42, 128); }},
+        {[](Document& d) { return d.set_velocity(1, 7, 36, 64); }},   // a note the beat does not hold
+        {[](Document& d) { return d.set_velocity(1, 8, 42, 64); }},
+        {[](Document& d) { return d.set_velocity(36, 0, 42, 64); }},
         {[](Document& d) { return d.set_velocity(1, 7, 128, 64); }},
         {[](Document& d) { return d.set_color(1, 191, 191, 191); }}, {[](Document& d) { return d.set_color(36, 0, 0, 0); }},
         {[](Document& d) { return d.set_swing(min_swing - 1); }}, {[](Document& d) { return d.set_swing(max_swing + 1); }},

@@ -205,8 +205,9 @@ TEST(SongFile, GrooveLinesRoundTrip)
 // clean file does.
 TEST(SongRead, GrooveDiagnostics)
 {
-    auto top = [](const char* line) { return "bpm: 90\n" + std::string(line) + "\nsprites: 1\nbeats: 4\nbeat: 1 36 42\nsprite end\n"; };
-    auto block = [](const char* line) { return "bpm: 90\nsprites: 1\nbeats: 4\nbeat: 1 36 42\n" + std::string(line) + "\nsprite end\n"; };
+    const std::string sprite = "sprites: 1\nbeats: 4\nbeat: 1 36 42\n";
+    auto top = [&](const char* line) { return "bpm: 90\n" + std::string(line) + "\n" + sprite + "sprite end\n"; };
+    auto block = [&](const char* line) { return "bpm: 90\n" + sprite + line + "\nsprite end\n"; };
     struct { std::string faulty, clean, errors; } cases[] = {
         {top("swing: 49"), top(""), "2: illegal swing: 49\n"},
         {top("swing: 76"), top(""), "2: illegal swing: 76\n"},
