@@ -25,7 +25,7 @@ int main()
     std::string bytes;
     for (int round = 0; round < 5; ++round) {
         auto t0 = std::chrono::steady_clock::now();
-        if (!smf_bytes(bytes, song, 9, 127)) return 1;
+        if (!smf_bytes(bytes, song)) return 1;
         auto t1 = std::chrono::steady_clock::now();
         if (!replace_file_contents(path, bytes)) return 1;
         auto t2 = std::chrono::steady_clock::now();

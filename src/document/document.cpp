@@ -4,6 +4,7 @@
 #include "document.h"
 
 #include <algorithm>
+#include <array>
 #include <iterator>
 #include <memory>
 #include <variant>
@@ -19,15 +20,48 @@ struct NoteStep {
     uint32_t beat;
     uint8_t note;
     bool on;
+    uint8_t velocity;   // switching off: the note's velocity, for undo
+};
+
+struct VelocityStep {
+    uint32_t sprite;
+    uint32_t beat;
+    uint8_t note;
+    uint8_t from;
+    uint8_t to;
+};
+
+// A velocity below full that a shortening dropped.
+struct DroppedVelocity {
+    uint32_t beat;
+    NoteVelocity velocity;
+};
+
+// What a shortening dropped: the note sets of beats [to, from) and their
+// velocities below full.
+struct DroppedBeats {
+    std::vector<NoteSet> notes;
+    std::vector<DroppedVelocity> velocities;
 };
 
 struct BeatsStep {
     uint32_t sprite;
     uint32_t from;
     uint32_t to;
-    // The note sets of beats [to, from) that a shortening dropped, kept only
-    // when one of them had a note.
-    std::unique_ptr<NoteSet[]> dropped;
+    std::unique_ptr<DroppedBeats> dropped;   // only when one of the beats had a note
+};
+
+struct ColorStep {
+    uint32_t sprite;
+    std::array<uint8_t, 3> from;
+    std::array<uint8_t, 3> to;
+};
+
+// A note's mute or solo switch.
+struct NoteSwitchStep {
+    Kind kind;   // mute or solo
+    uint8_t note;
+    bool on;
 };
 
 struct EntryStep {
@@ -36,7 +70,9 @@ struct EntryStep {
     bool inserted;   // false: the step erased the entry
 };
 
-struct TempoStep {
+// A song-wide number: tempo, swing, channel or clock.
+struct SettingStep {
+    Kind kind;
     uint64_t from;
     uint64_t to;
 };
@@ -51,17 +87,42 @@ std::list<uint32_t>::iterator entry_at(std::list<uint32_t>& sequence, uint64_t p
 
 DocumentChange apply_step(Song& song, const NoteStep& step, bool forward)
 {
-    song.sprites[step.sprite].notes[step.beat].set(step.note, step.on == forward);
+    Sprite& sprite = song.sprites[step.sprite];
+    sprite.set_note(step.beat, step.note, step.on == forward);
+    if (!step.on && !forward)
+        sprite.set_velocity(step.beat, step.note, step.velocity);
     return {Kind::note, step.sprite, step.beat, step.note};
+}
+
+DocumentChange apply_step(Song& song, const VelocityStep& step, bool forward)
+{
+    song.sprites[step.sprite].set_velocity(step.beat, step.note, forward ? step.to : step.from);
+    return {Kind::velocity, step.sprite, step.beat, step.note};
 }
 
 DocumentChange apply_step(Song& song, const BeatsStep& step, bool forward)
 {
     Sprite& sprite = song.sprites[step.sprite];
     sprite.set_beats(forward ? step.to : step.from);
-    if (!forward && step.dropped)
-        std::copy_n(step.dropped.get(), step.from - step.to, sprite.notes.begin() + step.to);
+    if (!forward && step.dropped) {
+        std::copy(step.dropped->notes.begin(), step.dropped->notes.end(), sprite.notes.begin() + step.to);
+        for (const DroppedVelocity& dropped : step.dropped->velocities)
+            sprite.set_velocity(dropped.beat, dropped.velocity.note, dropped.velocity.velocity);
+    }
     return {Kind::beats, step.sprite};
+}
+
+DocumentChange apply_step(Song& song, const ColorStep& step, bool forward)
+{
+    song.sprites[step.sprite].color = forward ? step.to : step.from;
+    return {Kind::color, step.sprite};
+}
+
+DocumentChange apply_step(Song& song, const NoteSwitchStep& step, bool forward)
+{
+    NoteSet& set = step.kind == Kind::mute ? song.mute : song.solo;
+    set.set(step.note, step.on == forward);
+    return {step.kind, 0, 0, step.note};
 }
 
 DocumentChange apply_step(Song& song, const EntryStep& step, bool forward)
@@ -75,16 +136,32 @@ DocumentChange apply_step(Song& song, const EntryStep& step, bool forward)
     return {insert ? Kind::entry_inserted : Kind::entry_erased, step.sprite, 0, 0, step.position};
 }
 
-DocumentChange apply_step(Song& song, const TempoStep& step, bool forward)
+DocumentChange apply_step(Song& song, const SettingStep& step, bool forward)
 {
-    song.bpm = forward ? step.to : step.from;
-    return {Kind::tempo};
+    uint64_t value = forward ? step.to : step.from;
+    switch (step.kind) {
+    case Kind::tempo:
+        song.bpm = value;
+        break;
+    case Kind::swing:
+        song.swing = static_cast<uint8_t>(value);
+        break;
+    case Kind::channel:
+        song.channel = static_cast<uint8_t>(value);
+        break;
+    case Kind::clock:
+        song.clock = value != 0;
+        break;
+    default:
+        break;
+    }
+    return {step.kind};
 }
 
 }  // namespace
 
 struct Document::Step {
-    std::variant<NoteStep, BeatsStep, EntryStep, TempoStep> what;
+    std::variant<NoteStep, VelocityStep, BeatsStep, ColorStep, EntryStep, NoteSwitchStep, SettingStep> what;
 };
 
 bool operator==(const DocumentChange& a, const DocumentChange& b)
@@ -139,9 +216,24 @@ bool Document::set_note(uint64_t sprite, uint64_t beat, uint8_t note, bool on)
 {
     if (sprite >= current.sprites.size() || beat >= current.sprites[sprite].beats || note >= 128)
         return false;
-    if (current.sprites[sprite].notes[beat].test(note) == on)
+    const Sprite& target = current.sprites[sprite];
+    if (target.notes[beat].test(note) == on)
         return false;
-    push({NoteStep{static_cast<uint32_t>(sprite), static_cast<uint32_t>(beat), note, on}});
+    push({NoteStep{static_cast<uint32_t>(sprite), static_cast<uint32_t>(beat), note, on,
+                   on ? full_velocity : target.velocity(beat, note)}});
+    return true;
+}
+
+bool Document::set_velocity(uint64_t sprite, uint64_t beat, uint8_t note, uint8_t velocity)
+{
+    if (sprite >= current.sprites.size() || beat >= current.sprites[sprite].beats || note >= 128 ||
+        velocity < min_velocity || velocity > full_velocity)
+        return false;
+    const Sprite& target = current.sprites[sprite];
+    if (!target.notes[beat].test(note) || target.velocity(beat, note) == velocity)
+        return false;
+    push({VelocityStep{static_cast<uint32_t>(sprite), static_cast<uint32_t>(beat), note,
+                       target.velocity(beat, note), velocity}});
     return true;
 }
 
@@ -157,11 +249,26 @@ bool Document::set_beats(uint64_t sprite, uint64_t beats)
     if (beats < target.beats) {
         auto first = target.notes.begin() + static_cast<std::ptrdiff_t>(beats);
         if (std::any_of(first, target.notes.end(), [](const NoteSet& set) { return set.any(); })) {
-            step.dropped = std::make_unique<NoteSet[]>(target.beats - beats);
-            std::copy(first, target.notes.end(), step.dropped.get());
+            step.dropped = std::make_unique<DroppedBeats>();
+            step.dropped->notes.assign(first, target.notes.end());
+            for (uint64_t beat = beats; beat < target.beats; ++beat)
+                for (const NoteVelocity& velocity : target.velocities[beat])
+                    step.dropped->velocities.push_back({static_cast<uint32_t>(beat), velocity});
+            step.dropped->velocities.shrink_to_fit();
         }
     }
     push({std::move(step)});
+    return true;
+}
+
+bool Document::set_color(uint64_t sprite, uint8_t red, uint8_t green, uint8_t blue)
+{
+    if (sprite >= current.sprites.size())
+        return false;
+    std::array<uint8_t, 3> color{red, green, blue};
+    if (current.sprites[sprite].color == color)
+        return false;
+    push({ColorStep{static_cast<uint32_t>(sprite), current.sprites[sprite].color, color}});
     return true;
 }
 
@@ -181,20 +288,69 @@ bool Document::erase_entry(uint64_t position)
     return true;
 }
 
+void Document::push_setting(Kind kind, uint64_t from, uint64_t to, bool merge)
+{
+    // A saved step stays as it was saved, or the file would no longer match it.
+    if (merge && done > 0 && done == steps.size() && saved_at != done) {
+        auto* last = std::get_if<SettingStep>(&steps.back().what);
+        if (last && last->kind == kind) {
+            last->to = to;
+            changed.emit(apply(steps.back(), true));
+            return;
+        }
+    }
+    push({SettingStep{kind, from, to}});
+}
+
 bool Document::set_tempo(uint64_t bpm, bool merge)
 {
     if (bpm < min_bpm || bpm > max_bpm || bpm == current.bpm)
         return false;
-    // A saved step stays as it was saved, or the file would no longer match it.
-    if (merge && done > 0 && done == steps.size() && saved_at != done) {
-        if (auto* last = std::get_if<TempoStep>(&steps.back().what)) {
-            last->to = bpm;
-            changed.emit(apply(steps.back(), true));
-            return true;
-        }
-    }
-    push({TempoStep{current.bpm, bpm}});
+    push_setting(Kind::tempo, current.bpm, bpm, merge);
     return true;
+}
+
+bool Document::set_swing(uint64_t percent, bool merge)
+{
+    if (percent < min_swing || percent > max_swing || percent == current.swing)
+        return false;
+    push_setting(Kind::swing, current.swing, percent, merge);
+    return true;
+}
+
+bool Document::set_channel(uint64_t channel)
+{
+    if (channel < min_channel || channel > max_channel || channel == current.channel)
+        return false;
+    push_setting(Kind::channel, current.channel, channel, false);
+    return true;
+}
+
+bool Document::set_clock(bool on)
+{
+    if (on == current.clock)
+        return false;
+    push_setting(Kind::clock, current.clock, on, false);
+    return true;
+}
+
+bool Document::switch_note(Kind kind, uint8_t note, bool on)
+{
+    const NoteSet& set = kind == Kind::mute ? current.mute : current.solo;
+    if (note >= 128 || set.test(note) == on)
+        return false;
+    push({NoteSwitchStep{kind, note, on}});
+    return true;
+}
+
+bool Document::set_mute(uint8_t note, bool on)
+{
+    return switch_note(Kind::mute, note, on);
+}
+
+bool Document::set_solo(uint8_t note, bool on)
+{
+    return switch_note(Kind::solo, note, on);
 }
 
 bool Document::undo()
@@ -264,6 +420,7 @@ size_t Document::history_bytes() const
     size_t bytes = steps.capacity() * sizeof(Step);
     for (const Step& step : steps)
         if (auto* beats = std::get_if<BeatsStep>(&step.what); beats && beats->dropped)
-            bytes += (beats->from - beats->to) * sizeof(NoteSet);
+            bytes += sizeof(DroppedBeats) + beats->dropped->notes.capacity() * sizeof(NoteSet) +
+                     beats->dropped->velocities.capacity() * sizeof(DroppedVelocity);
     return bytes;
 }

@@ -21,11 +21,14 @@ constexpr uint64_t new_song_sprites = 36;
 
 // What one change touched, so that a view can update that alone.
 struct DocumentChange {
-    enum class Kind { note, beats, entry_inserted, entry_erased, tempo, whole_song, saved };
+    enum class Kind {
+        note, beats, entry_inserted, entry_erased, tempo, whole_song, saved,
+        velocity, swing, channel, mute, solo, color, clock
+    };
     Kind kind = Kind::whole_song;
-    uint64_t sprite = 0;     // note, beats: the sprite edited; entry_*: the entry's sprite
-    uint64_t beat = 0;       // note
-    uint8_t note = 0;        // note
+    uint64_t sprite = 0;     // note, velocity, beats, color: the sprite edited; entry_*: the entry's sprite
+    uint64_t beat = 0;       // note, velocity
+    uint8_t note = 0;        // note, velocity, mute, solo
     uint64_t position = 0;   // entry_*: the entry's place in the sequence
 };
 bool operator==(const DocumentChange& a, const DocumentChange& b);
@@ -52,14 +55,26 @@ public:
 
     // Commands, each one undo step that emits changed once. Out-of-range
     // arguments, and values the song already has, do nothing and give false.
+    // A note switched on plays at full_velocity; undoing its switching off
+    // gives its velocity back.
     bool set_note(uint64_t sprite, uint64_t beat, uint8_t note, bool on);
-    // 0 to max_file_beats; undoing a shortening brings the dropped notes back.
+    // Only for a note the beat holds; min_velocity to full_velocity.
+    bool set_velocity(uint64_t sprite, uint64_t beat, uint8_t note, uint8_t velocity);
+    // 0 to max_file_beats; undoing a shortening brings the dropped notes and
+    // their velocities back.
     bool set_beats(uint64_t sprite, uint64_t beats);
+    bool set_color(uint64_t sprite, uint8_t red, uint8_t green, uint8_t blue);
     bool insert_entry(uint64_t position, uint32_t sprite);   // position 0 to the sequence's size
     bool erase_entry(uint64_t position);
     // A spin button's drag is one step: with `merge`, while the newest step is
     // a tempo step not undone and not saved, the new value replaces its value.
     bool set_tempo(uint64_t bpm, bool merge = false);
+    // min_swing to max_swing; `merge` as for the tempo, with swing steps.
+    bool set_swing(uint64_t percent, bool merge = false);
+    bool set_channel(uint64_t channel);   // min_channel to max_channel
+    bool set_mute(uint8_t note, bool on);
+    bool set_solo(uint8_t note, bool on);
+    bool set_clock(bool on);
 
     bool can_undo() const { return done > 0; }
     bool can_redo() const;
@@ -91,6 +106,10 @@ private:
     struct Step;
     void push(Step step);
     DocumentChange apply(const Step& step, bool forward);
+    // A song-wide number (tempo, swing, channel, clock) from its current
+    // value to `to`, merged into the newest step as set_tempo describes.
+    void push_setting(DocumentChange::Kind kind, uint64_t from, uint64_t to, bool merge);
+    bool switch_note(DocumentChange::Kind kind, uint8_t note, bool on);   // mute or solo
 
     static constexpr size_t never = static_cast<size_t>(-1);
 

@@ -159,6 +159,17 @@ void read_color(Sprite& sprite, line_t line)
     }
 }
 
+// The note numbers after `p` join the set; those above 127 are reported.
+void add_notes(NoteSet& set, const char* p, line_t line, uint64_t line_number, std::ostream& err)
+{
+    for_each_next_number(p, line, [&](uint32_t note) {
+        if (note > 127)
+            report(err, line_number, ": illegal note number: ", note);
+        else
+            set.set(note);
+    });
+}
+
 void read_beat(Sprite& sprite, line_t line, uint64_t line_number, std::ostream& err)
 {
     scan_result_t beat = first_number(line);
@@ -166,13 +177,37 @@ void read_beat(Sprite& sprite, line_t line, uint64_t line_number, std::ostream& 
         report(err, line_number, ": illegal beat number: ", beat.value);
         return;
     }
-    NoteSet& set = sprite.notes[beat.value];
-    for_each_next_number(beat.end, line, [&](uint32_t note) {
+    add_notes(sprite.notes[beat.value], beat.end, line, line_number, err);
+}
+
+// Pairs of a note the beat holds and its velocity.
+void read_velocity(Sprite& sprite, line_t line, uint64_t line_number, std::ostream& err)
+{
+    scan_result_t beat = first_number(line);
+    if (beat.value >= sprite.beats) {
+        report(err, line_number, ": illegal beat number: ", beat.value);
+        return;
+    }
+    const NoteSet& set = sprite.notes[beat.value];
+    bool have_note = false;
+    uint32_t note = 0;
+    for_each_next_number(beat.end, line, [&](uint32_t number) {
+        have_note = !have_note;
+        if (have_note) {
+            note = number;
+            return;
+        }
         if (note > 127)
             report(err, line_number, ": illegal note number: ", note);
+        else if (!set.test(note))
+            report(err, line_number, ": illegal velocity note: ", note);
+        else if (number < min_velocity || number > full_velocity)
+            report(err, line_number, ": illegal velocity: ", number);
         else
-            set.set(note);
+            sprite.set_velocity(beat.value, static_cast<uint8_t>(note), static_cast<uint8_t>(number));
     });
+    if (have_note)
+        report(err, line_number, ": missing velocity, skip note: ", note);
 }
 
 template <typename Lines>
@@ -191,6 +226,8 @@ void read_block(Sprite& sprite, Lines& lines, uint64_t& line_counter, std::ostre
             read_color(sprite, line);
         } else if (starts_with(line, "beat:")) {
             read_beat(sprite, line, number, err);
+        } else if (starts_with(line, "velocity:")) {
+            read_velocity(sprite, line, number, err);
         } else if (starts_with(line, "sprite end")) {
             return;
         } else if (!is_blank_or_comment(line)) {
@@ -256,11 +293,53 @@ void read_sequence(const Song& song, sequence_reader_t& sequence, line_t line, u
     });
 }
 
+// A number that fits [least, most] or is reported and left out.
+bool read_in_range(line_t line, uint32_t least, uint32_t most, uint32_t& value, uint64_t line_number,
+                   const char* message, std::ostream& err)
+{
+    uint32_t number = first_number(line).value;
+    if (number < least || number > most) {
+        report(err, line_number, message, number);
+        return false;
+    }
+    value = number;
+    return true;
+}
+
+// The lines of the song's own settings; false when the line is none of them.
+bool read_setting(Song& song, line_t line, uint64_t number, std::ostream& err)
+{
+    uint32_t value = 0;
+    if (starts_with(line, "swing:")) {
+        if (read_in_range(line, min_swing, max_swing, value, number, ": illegal swing: ", err))
+            song.swing = static_cast<uint8_t>(value);
+    } else if (starts_with(line, "channel:")) {
+        if (read_in_range(line, min_channel, max_channel, value, number, ": illegal channel: ", err))
+            song.channel = static_cast<uint8_t>(value);
+    } else if (starts_with(line, "mute:")) {
+        add_notes(song.mute, line.data() + line.find(':'), line, number, err);
+    } else if (starts_with(line, "solo:")) {
+        add_notes(song.solo, line.data() + line.find(':'), line, number, err);
+    } else if (starts_with(line, "clock:")) {
+        if (read_in_range(line, 0, 1, value, number, ": illegal clock: ", err))
+            song.clock = value == 1;
+    } else {
+        return false;
+    }
+    return true;
+}
+
 void read_song(Song& song, std::string_view text, std::ostream& err)
 {
     // Sprites are made anew, so a second song never inherits the first one's.
     song.sprites.clear();
     song.sequence.clear();
+    // A setting the file leaves out is at its default: the writer omits those.
+    song.swing = min_swing;
+    song.channel = default_channel;
+    song.mute.reset();
+    song.solo.reset();
+    song.clock = false;
     sequence_reader_t sequence;
     text_lines_t lines(text);
     uint64_t line_counter = 0;
@@ -285,7 +364,7 @@ void read_song(Song& song, std::string_view text, std::ostream& err)
                 read_block(sprite, lines, line_counter, err);
         } else if (starts_with(line, "sequence:")) {
             read_sequence(song, sequence, line, number, err);
-        } else if (!is_blank_or_comment(line)) {
+        } else if (!read_setting(song, line, number, err) && !is_blank_or_comment(line)) {
             report_command(err, number, line);
         }
     }

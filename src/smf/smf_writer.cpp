@@ -27,16 +27,24 @@ void put_var_len(std::string& out, uint32_t value)
     out += static_cast<char>(value & 0x7F);
 }
 
-// Writes the note events of one beat at `time`, after the previous event at `last`.
-bool put_notes(std::string& out, const NoteSet& notes, uint64_t time, uint64_t& last,
-               char status, char velocity)
+// Writes the note events of one beat at `time`, after the previous event at
+// `last`: note-ons at their velocities, or, without `velocities`, note-offs.
+bool put_notes(std::string& out, const NoteSet& notes, const BeatVelocities* velocities, uint64_t time,
+               uint64_t& last, char status)
 {
+    // Both walk up the notes, so the next softer note is always at `soft`.
+    auto soft = velocities ? velocities->begin() : BeatVelocities::const_iterator();
     for (size_t n = notes._Find_first(); n < notes.size(); n = notes._Find_next(n)) {
         if (time - last > max_delta) return false;
+        uint8_t velocity = 0;
+        if (velocities) {
+            while (soft != velocities->end() && soft->note < n) ++soft;
+            velocity = soft != velocities->end() && soft->note == n ? soft->velocity : full_velocity;
+        }
         put_var_len(out, static_cast<uint32_t>(time - last));
         out += status;
         out += static_cast<char>(n);
-        out += velocity;
+        out += static_cast<char>(velocity);
         last = time;
     }
     return true;
@@ -51,7 +59,7 @@ void write_var_len(std::ostream& stream, uint32_t value)
     stream.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
-bool smf_bytes(std::string& out, const Song& song, uint8_t channel, uint8_t velocity)
+bool smf_bytes(std::string& out, const Song& song)
 {
     if (song.bpm == 0) return false;
     uint64_t end = uint64_t(song.sequence.size()) * ticks_per_sprite;
@@ -74,7 +82,8 @@ bool smf_bytes(std::string& out, const Song& song, uint8_t channel, uint8_t velo
     out.append("\xFF\x51\x03", 3);
     put_be(out, static_cast<uint32_t>(tempo), 3);
 
-    const char status = static_cast<char>(0x90 | (channel & 0x0F));
+    const char status = static_cast<char>(0x90 | ((song.channel - 1) & 0x0F));
+    const NoteSet audible = song.audible();
     uint64_t last = 0;
     uint64_t base = 0;
     for (uint32_t entry : song.sequence) {
@@ -82,10 +91,11 @@ bool smf_bytes(std::string& out, const Song& song, uint8_t channel, uint8_t velo
             const Sprite& sprite = song.sprites[entry];
             const uint64_t beats = sprite.notes.size();
             for (uint64_t j = 0; j < beats; ++j) {
-                uint64_t on = base + ticks_per_sprite * j / beats;
-                uint64_t off = base + ticks_per_sprite * (j + 1) / beats;
-                if (!put_notes(out, sprite.notes[j], on, last, status, static_cast<char>(velocity)) ||
-                    !put_notes(out, sprite.notes[j], off, last, status, 0))
+                uint64_t on = base + song.beat_start(beats, j, ticks_per_sprite);
+                uint64_t off = base + song.beat_start(beats, j + 1, ticks_per_sprite);
+                NoteSet notes = sprite.notes[j] & audible;
+                if (!put_notes(out, notes, &sprite.velocities[j], on, last, status) ||
+                    !put_notes(out, notes, nullptr, off, last, status))
                     return false;
             }
         }
@@ -103,23 +113,18 @@ bool smf_bytes(std::string& out, const Song& song, uint8_t channel, uint8_t velo
     return true;
 }
 
-bool write_smf(const std::string& path, const Song& song, uint8_t channel, uint8_t velocity, std::string& error)
+bool write_smf(const std::string& path, const Song& song, std::string& error)
 {
     std::string bytes;
-    if (!smf_bytes(bytes, song, channel, velocity)) {
+    if (!smf_bytes(bytes, song)) {
         error = "the song does not fit a MIDI file (no tempo, or too long)";
         return false;
     }
     return replace_file_contents(path, bytes, error);
 }
 
-bool write_smf(const std::string& path, const Song& song, uint8_t channel, uint8_t velocity)
+bool write_smf(const std::string& path, const Song& song)
 {
     std::string error;
-    return write_smf(path, song, channel, velocity, error);
-}
-
-bool write_smf(const std::string& path, const Song& song, const Player& player)
-{
-    return write_smf(path, song, player.channel, player.velocity);
+    return write_smf(path, song, error);
 }

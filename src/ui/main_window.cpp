@@ -156,6 +156,14 @@ void MainWindow::on_document_changed(const DocumentChange& change)
     case Kind::note:
     case Kind::beats:
         break;   // the sprite's editor follows it itself
+    case Kind::velocity:
+    case Kind::swing:
+    case Kind::channel:
+    case Kind::mute:
+    case Kind::solo:
+    case Kind::color:
+    case Kind::clock:
+        break;   // no view shows them yet; the player hears them below
     }
     if (change.kind != Kind::saved) {
         player.update(doc.song());

@@ -127,7 +127,7 @@ void MainWindow::on_export()
 {
     std::optional<std::string> name = choose_target(*dialogs, FileCommand::export_smf);
     std::string error;
-    if (name && !write_smf(*name, doc.song(), player.channel, player.velocity, error))
+    if (name && !write_smf(*name, doc.song(), error))
         show_save_failure(*dialogs, *name, error);
 }
 

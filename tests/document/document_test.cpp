@@ -27,14 +27,18 @@ std::string scratch(const std::string& name)
     return testing::TempDir() + "stepmill-document-" + std::to_string(getpid()) + "-" + name;
 }
 
-// The sequence 0 1 2, notes on beats 2 and 7 of sprite 1 and a tempo step to
-// redo; changes are recorded from then on.
+// The sequence 0 1 2, notes on beats 2 and 7 of sprite 1, the second at
+// velocity 90, note 46 muted, swing 60 and a tempo step to redo; changes are
+// recorded from then on.
 struct Recorded {
     Recorded()
     {
         for (uint32_t sprite : {0u, 1u, 2u}) doc.insert_entry(sprite, sprite);
         doc.set_note(1, 2, 38, true);
+        doc.set_mute(46, true);
+        doc.set_swing(60);
         doc.set_note(1, 7, 42, true);
+        doc.set_velocity(1, 7, 42, 90);
         doc.set_tempo(200);
         doc.undo();
         doc.signal_changed().connect([this](const DocumentChange& change) { changes.push_back(change); });
@@ -54,11 +58,28 @@ TEST(Document, Commands)
     const Kind in = Kind::entry_inserted, out = Kind::entry_erased;
     auto entry = [](Kind kind, uint64_t sprite, uint64_t position) { return DocumentChange{kind, sprite, 0, 0, position}; };
     const DocumentChange note{Kind::note, 1, 7, 42}, beats{Kind::beats, 1}, tempo{Kind::tempo};
+    const DocumentChange velocity{Kind::velocity, 1, 7, 42}, color{Kind::color, 1};
+    auto setting = [](Kind kind, uint8_t note = 0) {
+        return std::vector<DocumentChange>{{kind, 0, 0, note}, {kind, 0, 0, note}};
+    };
     struct { Command command; std::vector<DocumentChange> done_undone = {}; } cases[] = {
         {[](Document& d) { return d.set_note(3, 5, 36, true); }, {{Kind::note, 3, 5, 36}, {Kind::note, 3, 5, 36}}},
-        {[](Document& d) { return d.set_note(1, 7, 42, false); }, {note, note}},
-        {[](Document& d) { return d.set_beats(1, 1); }, {beats, beats}},   // dropping notes
+        {[](Document& d) { return d.set_note(1, 7, 42, false); }, {note, note}},   // undone at velocity 90
+        {[](Document& d) { return d.set_beats(1, 1); }, {beats, beats}},   // dropping notes and a velocity
         {[](Document& d) { return d.set_beats(1, 32); }, {beats, beats}},
+        {[](Document& d) { return d.set_velocity(1, 7, 42, 1); }, {velocity, velocity}},
+        {[](Document& d) { return d.set_velocity(1, 7, 42, 127); }, {velocity, velocity}},
+        {[](Document& d) { return d.set_velocity(1, 2, 38, 64); },
+         {{Kind::velocity, 1, 2, 38}, {Kind::velocity, 1, 2, 38}}},
+        {[](Document& d) { return d.set_color(1, 0, 191, 191); }, {color, color}},
+        {[](Document& d) { return d.set_swing(max_swing); }, setting(Kind::swing)},
+        {[](Document& d) { return d.set_swing(min_swing, true); }, setting(Kind::swing)},
+        {[](Document& d) { return d.set_channel(min_channel); }, setting(Kind::channel)},
+        {[](Document& d) { return d.set_channel(max_channel); }, setting(Kind::channel)},
+        {[](Document& d) { return d.set_mute(46, false); }, setting(Kind::mute, 46)},
+        {[](Document& d) { return d.set_mute(0, true); }, setting(Kind::mute, 0)},
+        {[](Document& d) { return d.set_solo(127, true); }, setting(Kind::solo, 127)},
+        {[](Document& d) { return d.set_clock(true); }, setting(Kind::clock)},
         {[](Document& d) { return d.insert_entry(0, 35); }, {entry(in, 35, 0), entry(out, 35, 0)}},
         {[](Document& d) { return d.insert_entry(3, 4); }, {entry(in, 4, 3), entry(out, 4, 3)}},
         {[](Document& d) { return d.erase_entry(1); }, {entry(out, 1, 1), entry(in, 1, 1)}},
@@ -71,6 +92,20 @@ TEST(Document, Commands)
         {[](Document& d) { return d.insert_entry(0, 36); }}, {[](Document& d) { return d.erase_entry(3); }},
         {[](Document& d) { return d.set_tempo(min_bpm - 1); }}, {[](Document& d) { return d.set_tempo(max_bpm + 1, true); }},
         {[](Document& d) { return d.set_tempo(120); }},
+        {[](Document& d) { return d.set_velocity(1, 7, 42, 90); }},
+        {[](Document& d) { return d.set_velocity(1, 7, 42, 0); }},
+        {[](Document& d) { return d.set_velocity(1, 7, 42, 128); }},
+        {[](Document& d) { return d.set_velocity(1, 7, 36, 64); }},   // a note the beat does not hold
+        {[](Document& d) { return d.set_velocity(1, 8, 42, 64); }},
+        {[](Document& d) { return d.set_velocity(36, 0, 42, 64); }},
+        {[](Document& d) { return d.set_velocity(1, 7, 128, 64); }},
+        {[](Document& d) { return d.set_color(1, 191, 191, 191); }}, {[](Document& d) { return d.set_color(36, 0, 0, 0); }},
+        {[](Document& d) { return d.set_swing(min_swing - 1); }}, {[](Document& d) { return d.set_swing(max_swing + 1); }},
+        {[](Document& d) { return d.set_swing(60); }}, {[](Document& d) { return d.set_channel(min_channel - 1); }},
+        {[](Document& d) { return d.set_channel(max_channel + 1); }}, {[](Document& d) { return d.set_channel(10); }},
+        {[](Document& d) { return d.set_mute(46, true); }}, {[](Document& d) { return d.set_mute(128, true); }},
+        {[](Document& d) { return d.set_solo(5, false); }}, {[](Document& d) { return d.set_solo(128, true); }},
+        {[](Document& d) { return d.set_clock(false); }},
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
         Recorded r;
@@ -111,6 +146,13 @@ TEST(Document, TempoDragIsOneStep)
         EXPECT_EQ(undone, cases[i].undone) << i;
     }
     unlink(path.c_str());
+
+    // Swing drags alike, and a drag grows only a step of its own kind.
+    Document doc;
+    doc.set_swing(55), doc.set_swing(60, true), doc.set_tempo(130, true), doc.set_swing(65, true);
+    std::vector<std::pair<uint64_t, unsigned>> undone;
+    while (doc.undo()) undone.emplace_back(doc.song().bpm, doc.song().swing);
+    EXPECT_EQ(undone, (std::vector<std::pair<uint64_t, unsigned>>{{130, 60}, {120, 60}, {120, 50}}));
 }
 
 // Only a save or an open clears modified; a failed save or open changes nothing and
@@ -129,8 +171,8 @@ TEST(Document, FilesAndModified)
         error.clear();
     }
     EXPECT_TRUE(r.doc.write_copy(copy, error) && r.doc.modified() && r.doc.path() == path);
-    const DocumentChange note{Kind::note, 1, 7, 42};
-    EXPECT_EQ(r.take(), (std::vector<DocumentChange>{{Kind::saved}, note, note, {Kind::tempo}}));
+    const DocumentChange velocity{Kind::velocity, 1, 7, 42};
+    EXPECT_EQ(r.take(), (std::vector<DocumentChange>{{Kind::saved}, velocity, velocity, {Kind::tempo}}));
     do EXPECT_TRUE(r.doc.modified()); while (r.doc.undo());
 
     struct { const char* tempo_line; uint64_t bpm; } cases[] = {

@@ -25,6 +25,15 @@ const char* const example_text =
     "beats: 16\r\ncolor: 191, 191, 191\r\nbeat: 0 36\r\nbeat: 12 38 46\r\nsprite end\r\n"
     "sequence: 0 0 1 0\r\n";
 
+// The example with every setting and velocity line it can have.
+const char* const groove_text =
+    "bpm: 120\r\nswing: 58\r\nchannel: 2\r\nmute: 42 46\r\nsolo: 36\r\nclock: 1\r\nsprites: 2\r\n"
+    "beats: 8\r\ncolor: 191, 191, 191\r\n"
+    "beat: 0 36 42\r\nvelocity: 0 42 48\r\nbeat: 2 42\r\nbeat: 4 38 42\r\nvelocity: 4 38 1 42 126\r\n"
+    "beat: 6 42\r\nsprite end\r\n"
+    "beats: 16\r\ncolor: 191, 191, 191\r\nbeat: 0 36\r\nbeat: 12 38 46\r\nsprite end\r\n"
+    "sequence: 0 0 1 0\r\n";
+
 std::string text_of(const Song& song)
 {
     std::ostringstream out;
@@ -62,6 +71,43 @@ TEST(Sprite, SetBeatsKeepsLowerBeatsAndSilencesNewOnes)
     EXPECT_EQ(sprite.notes, expected);
 }
 
+// A velocity stays with its note: it goes when the note or its beat goes, and
+// a note switched on again plays at full velocity.
+TEST(Sprite, VelocitiesFollowTheirNotes)
+{
+    Song song;
+    Sprite sprite(&song, 16);
+    for (uint8_t note : {42, 36, 38}) sprite.set_note(3, note, true);
+    sprite.set_note(12, 38, true);
+    for (auto [beat, note] : {std::pair{3, 42}, {3, 36}, {3, 38}, {12, 38}}) sprite.set_velocity(beat, note, 20 + note);
+    sprite.set_velocity(3, 38, full_velocity);
+    sprite.set_note(3, 42, false);
+    sprite.set_note(3, 42, true);
+    sprite.set_beats(8);
+    sprite.set_beats(16);
+    std::vector<BeatVelocities> expected(16);
+    expected[3] = {{36, 56}};
+    EXPECT_EQ(sprite.velocities, expected);
+    EXPECT_EQ(std::tuple(sprite.velocity(3, 36), sprite.velocity(3, 38), sprite.velocity(3, 42)),
+              std::tuple(56, full_velocity, full_velocity));
+}
+
+// Swing delays odd beats of even beat counts; the bar's end and straight
+// counts stay put, in any unit.
+TEST(Song, BeatStartsWithSwing)
+{
+    struct { uint64_t beats, beat, swing, bar, start; } cases[] = {
+        {16, 15, 66, 1920, 1838},   // (192000 * 14 + 3840 * 66) / 1600 = 1838.4
+        {8, 7, 75, 240'000'000'000, 225'000'000'000},   // 6/8 of the bar and 75 % of an eighths pair
+        {2, 2, 75, 1000, 1000}, {7, 3, 75, 1920, 822}, {0, 0, 75, 1920, 0},
+    };
+    for (const auto& c : cases) {
+        Song song;
+        song.swing = static_cast<uint8_t>(c.swing);
+        EXPECT_EQ(song.beat_start(c.beats, c.beat, c.bar), c.start) << c.beats << " " << c.beat;
+    }
+}
+
 TEST(Song, NewSongOf36GreySprites)
 {
     Song song;
@@ -77,22 +123,32 @@ TEST(Song, RandomSongsRoundTrip)
     for (int round = 0; round < 50; ++round) {
         Song song, back;
         song.bpm = random() % 0x100000000ull;
+        song.swing = uint8_t(min_swing + random() % 26);
+        song.channel = uint8_t(1 + random() % 16);
+        song.clock = random() % 2;
+        for (int k = random() % 3; k > 0; --k) song.mute.set(random() % 128), song.solo.set(random() % 128);
         for (size_t i = random() % 40; i > 0; --i) {
             Sprite& sprite = song.sprites.emplace_back(&song, random() % 40);
             sprite.color = {uint8_t(random()), uint8_t(random()), uint8_t(random())};
-            for (auto& set : sprite.notes)
-                for (int k = random() % 5; k > 0; --k) set.set(random() % 128);
+            for (uint64_t b = 0; b < sprite.beats; ++b)
+                for (int k = random() % 5; k > 0; --k) {
+                    uint8_t note = random() % 128;
+                    sprite.set_note(b, note, true);
+                    sprite.set_velocity(b, note, uint8_t(1 + random() % 127));
+                }
         }
         for (int k = song.sprites.empty() ? 0 : random() % 30; k > 0; --k)
             song.sequence.push_back(random() % song.sprites.size());
         back.reset_sprites(3);   // reading makes the sprites anew: none of these may survive
         back.sprites[0].notes[0].set(5);
         EXPECT_EQ(read_text(back, text_of(song)), "");
-        EXPECT_EQ(std::tie(back.bpm, back.sequence), std::tie(song.bpm, song.sequence));
+        EXPECT_EQ(std::tie(back.bpm, back.sequence, back.swing, back.channel, back.clock, back.mute, back.solo),
+                  std::tie(song.bpm, song.sequence, song.swing, song.channel, song.clock, song.mute, song.solo));
         ASSERT_EQ(back.sprites.size(), song.sprites.size());
         for (size_t i = 0; i < song.sprites.size(); ++i) {
             const Sprite &a = song.sprites[i], &b = back.sprites[i];
-            EXPECT_EQ(std::tie(a.beats, a.color, a.notes), std::tie(b.beats, b.color, b.notes)) << i;
+            EXPECT_EQ(std::tie(a.beats, a.color, a.notes, a.velocities),
+                      std::tie(b.beats, b.color, b.notes, b.velocities)) << i;
             EXPECT_EQ(b.song, &back);
         }
     }
@@ -120,6 +176,61 @@ TEST(SongFile, ExampleRoundTripAndFailures)
     for (std::string bad : {dir + "/none.trm", dir})
         EXPECT_FALSE(back.read(bad, err)) << bad;
     EXPECT_EQ(text_of(back), example_text);
+}
+
+// Every setting and velocity line reads back as written; with all of them at
+// their defaults the song is written without them, as before they existed.
+TEST(SongFile, GrooveLinesRoundTrip)
+{
+    Song song;
+    EXPECT_EQ(read_text(song, groove_text), "");
+    EXPECT_EQ(text_of(song), groove_text);
+    const Sprite& sprite = song.sprites[0];
+    EXPECT_EQ(std::tuple(sprite.velocity(0, 36), sprite.velocity(0, 42), sprite.velocity(4, 38), sprite.velocity(4, 42)),
+              std::tuple(127, 48, 1, 126));
+    EXPECT_EQ(std::tuple(song.swing, song.channel, song.clock, song.mute, song.solo),
+              std::tuple(58, 2, true, NoteSet().set(42).set(46), NoteSet().set(36)));
+
+    song.swing = min_swing, song.channel = default_channel, song.clock = false;
+    song.mute.reset(), song.solo.reset();
+    for (auto& beat : song.sprites[0].velocities) beat.clear();
+    EXPECT_EQ(text_of(song), example_text);
+    // Reading a song without them resets what the last one had.
+    EXPECT_EQ(read_text(song, groove_text), "");
+    EXPECT_EQ(read_text(song, example_text), "");
+    EXPECT_EQ(text_of(song), example_text);
+}
+
+// A faulty setting or velocity is reported and skipped, and reads as the
+// clean file does.
+TEST(SongRead, GrooveDiagnostics)
+{
+    const std::string sprite = "sprites: 1\nbeats: 4\nbeat: 1 36 42\n";
+    auto top = [&](const char* line) { return "bpm: 90\n" + std::string(line) + "\n" + sprite + "sprite end\n"; };
+    auto block = [&](const char* line) { return "bpm: 90\n" + sprite + line + "\nsprite end\n"; };
+    struct { std::string faulty, clean, errors; } cases[] = {
+        {top("swing: 49"), top(""), "2: illegal swing: 49\n"},
+        {top("swing: 76"), top(""), "2: illegal swing: 76\n"},
+        {top("channel: 0"), top(""), "2: illegal channel: 0\n"},
+        {top("channel: 17"), top(""), "2: illegal channel: 17\n"},
+        {top("mute: 42 128 46"), top("mute: 42 46"), "2: illegal note number: 128\n"},
+        {top("solo: 36 -1"), top("solo: 36"), "2: illegal note number: 4294967295\n"},
+        {top("clock: 2"), top(""), "2: illegal clock: 2\n"},
+        {block("velocity: 1 36 0 42 9"), block("velocity: 1 42 9"), "5: illegal velocity: 0\n"},
+        {block("velocity: 1 36 128"), block(""), "5: illegal velocity: 128\n"},
+        {block("velocity: 1 38 90 42 90"), block("velocity: 1 42 90"), "5: illegal velocity note: 38\n"},
+        {block("velocity: 0 36 90"), block(""), "5: illegal velocity note: 36\n"},
+        {block("velocity: 4 36 90"), block(""), "5: illegal beat number: 4\n"},
+        {block("velocity: 1 200 90 42"), block(""), "5: illegal note number: 200\n5: missing velocity, skip note: 42\n"},
+        {"sprites: 1\nbeats: 4\nvelocity: 1 36 90\nbeat: 1 36\nsprite end\n",
+         "sprites: 1\nbeats: 4\nbeat: 1 36\nsprite end\n", "3: illegal velocity note: 36\n"},
+    };
+    for (const auto& c : cases) {
+        Song song, clean;
+        EXPECT_EQ(read_text(song, c.faulty), c.errors) << c.faulty;
+        EXPECT_EQ(read_text(clean, c.clean), "") << c.clean;
+        EXPECT_EQ(text_of(song), text_of(clean)) << c.faulty;
+    }
 }
 
 TEST(SongRead, Diagnostics)

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <sstream>
 
@@ -42,6 +43,9 @@ std::shared_ptr<Song> song_of(std::vector<std::pair<uint64_t, hits_t>> sprites, 
     return song;
 }
 
+const std::string head = "4D 54 68 64 00 00 00 06 00 00 00 01 01 E0 4D 54 72 6B 00 00 00 ";
+const std::string t120 = "00 FF 51 03 07 A1 20";
+
 }  // namespace
 
 TEST(Smf, VarLen)
@@ -59,8 +63,6 @@ TEST(Smf, VarLen)
 // Whole files: the header, then the track's length and events up to its end.
 TEST(Smf, ExactBytes)
 {
-    const std::string head = "4D 54 68 64 00 00 00 06 00 00 00 01 01 E0 4D 54 72 6B 00 00 00 ";
-    const std::string t120 = "00 FF 51 03 07 A1 20";
     struct { const char* name; std::shared_ptr<Song> song; std::string track; } cases[] = {
         {"empty: 33 bytes", song_of({}, {}), "0B " + t120 + " 00"},
         {"1000 bpm", song_of({}, {}, 1000), "0B 00 FF 51 03 00 EA 60 00"},
@@ -79,7 +81,38 @@ TEST(Smf, ExactBytes)
     };
     for (const auto& c : cases) {
         std::string bytes;
-        ASSERT_TRUE(smf_bytes(bytes, *c.song, 9, 127)) << c.name;
+        ASSERT_TRUE(smf_bytes(bytes, *c.song)) << c.name;
+        EXPECT_EQ(hex(bytes), head + c.track + " FF 2F 00") << c.name;
+    }
+}
+
+// What playback hears of the song's groove settings is what the file holds.
+TEST(Smf, GrooveBytes)
+{
+    auto one_beat = [] { return song_of({{4, {{0, 36}, {0, 42}}}}, {0}); };
+    struct { const char* name; std::shared_ptr<Song> song; std::function<void(Song&)> set; std::string track; } cases[] = {
+        // odd beat 1 at 3840 * 75 / 400 = 720, beat 2 at 960
+        {"swing 75", song_of({{4, {{0, 36}, {1, 42}}}}, {0}), [](Song& s) { s.swing = 75; },
+         "1E " + t120 + " 00 99 24 7F 85 50 99 24 00 00 99 2A 7F 81 70 99 2A 00 87 40"},
+        // beat 3 at (192000 * 2 + 3840 * 58) / 800 = 758.4, its end at 960
+        {"swing rounds down", song_of({{8, {{3, 36}}}}, {0}), [](Song& s) { s.swing = 58; },
+         "16 " + t120 + " 85 76 99 24 7F 81 4A 99 24 00 87 40"},
+        {"odd beat counts stay straight", song_of({{3, {{1, 36}}}}, {0}), [](Song& s) { s.swing = 75; },
+         "16 " + t120 + " 85 00 99 24 7F 85 00 99 24 00 85 00"},
+        {"velocity per note, offs at 0", one_beat(), [](Song& s) { s.sprites[0].set_velocity(0, 36, 64); },
+         "1D " + t120 + " 00 99 24 40 00 99 2A 7F 83 60 99 24 00 00 99 2A 00 8B 20"},
+        {"channel 1", song_of({{4, {{0, 36}}}}, {0}), [](Song& s) { s.channel = 1; },
+         "15 " + t120 + " 00 90 24 7F 83 60 90 24 00 8B 20"},
+        {"channel 16", song_of({{4, {{0, 36}}}}, {0}), [](Song& s) { s.channel = 16; },
+         "15 " + t120 + " 00 9F 24 7F 83 60 9F 24 00 8B 20"},
+        {"muted", one_beat(), [](Song& s) { s.mute.set(42); }, "15 " + t120 + " 00 99 24 7F 83 60 99 24 00 8B 20"},
+        {"soloed", one_beat(), [](Song& s) { s.solo.set(42); }, "15 " + t120 + " 00 99 2A 7F 83 60 99 2A 00 8B 20"},
+        {"soloed and muted", one_beat(), [](Song& s) { s.solo.set(42), s.mute.set(42); }, "0C " + t120 + " 8F 00"},
+    };
+    for (const auto& c : cases) {
+        c.set(*c.song);
+        std::string bytes;
+        ASSERT_TRUE(smf_bytes(bytes, *c.song)) << c.name;
         EXPECT_EQ(hex(bytes), head + c.track + " FF 2F 00") << c.name;
     }
 }
@@ -91,16 +124,16 @@ TEST(Smf, FailedExportsLeaveFilesAlone)
     ASSERT_TRUE(replace_file_contents(old, "old bytes"));
     // Too long: its end would lie past 2^32 ticks.
     for (auto song : {song_of({}, {}, 0), song_of({{0, {}}}, std::vector<uint32_t>(0xFFFFFFFFu / 1920 + 1))})
-        EXPECT_FALSE(write_smf(old, *song, 9, 127));
+        EXPECT_FALSE(write_smf(old, *song));
     EXPECT_EQ(file_bytes(old), "old bytes");
-    EXPECT_FALSE(write_smf(testing::TempDir() + "stepmill-no-such-folder/new.mid", *song_of({}, {}), 9, 127));
+    EXPECT_FALSE(write_smf(testing::TempDir() + "stepmill-no-such-folder/new.mid", *song_of({}, {})));
 }
 
 // midicsv, a reader nobody here wrote, agrees with the song.
 TEST(Smf, IndependentReaderAgrees)
 {
     std::string mid = testing::TempDir() + "groove.mid", csv = testing::TempDir() + "groove.csv";
-    ASSERT_TRUE(write_smf(mid, *song_of({{8, {{0, 36}, {0, 42}, {4, 38}}}, {3, {{1, 49}}}}, {0, 1, 0}, 90), 9, 127));
+    ASSERT_TRUE(write_smf(mid, *song_of({{8, {{0, 36}, {0, 42}, {4, 38}}}, {3, {{1, 49}}}}, {0, 1, 0}, 90)));
     ASSERT_EQ(std::system(("midicsv " + mid + " " + csv).c_str()), 0);
     std::string expected = "0, 0, Header, 0, 1, 480\n1, 0, Start_track\n1, 0, Tempo, 666666\n";
     auto hit = [&](unsigned on, unsigned off, std::vector<unsigned> notes) {
@@ -120,7 +153,7 @@ TEST(Smf, SynthesizerRendersTheGroove)
 {
     // 120 bpm, 2 s a bar: kicks at 0 s and 1 s, a silent bar, a kick at 4 s.
     std::string mid = testing::TempDir() + "render.mid", raw = testing::TempDir() + "render.raw";
-    ASSERT_TRUE(write_smf(mid, *song_of({{4, {{0, 36}, {2, 36}}}, {4, {}}, {4, {{0, 36}}}}, {0, 1, 2}), 9, 127));
+    ASSERT_TRUE(write_smf(mid, *song_of({{4, {{0, 36}, {2, 36}}}, {4, {}}, {4, {{0, 36}}}}, {0, 1, 2})));
     std::remove(raw.c_str());
     ASSERT_EQ(std::system(("fluidsynth -ni -q -g 1 -r 44100 -T raw -O s16 -F " + raw +
                            " /usr/share/sounds/sf2/FluidR3_GM.sf2 " + mid + " >/dev/null 2>&1").c_str()), 0);
