@@ -66,6 +66,9 @@ public:
     virtual bool send(const unsigned char* bytes, size_t len) = 0;
     // Queues a command for the attached source, in the same order.
     virtual bool post(const unsigned char* data, size_t len) = 0;
+    // Returns once what was sent and posted so far has been written (for a
+    // short while at most: a device that is gone takes nothing).
+    virtual void flush() = 0;
     // Makes `source` the one the real-time thread serves (null: none).
     // Returns once the real-time thread no longer uses the previous one.
     virtual void attach(midi_source_t* source) = 0;

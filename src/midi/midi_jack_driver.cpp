@@ -101,12 +101,7 @@ midi_jack_driver_t::~midi_jack_driver_t()
         jack_client_close(client);
         return;
     }
-    // What was queued last (the stop message) still goes out, unless the
-    // device is gone and nothing would take it.
-    std::string reason;
-    for (int i = 0; i < 500 && !failed(reason) && !queue.empty(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    if (!failed(reason)) wait_cycles(cycles.load() + 1, 200);
+    flush();
     closing = true;
     jack_deactivate(client);
     // libjack 1.9.21 leaves something behind when a client that released the
@@ -140,6 +135,16 @@ bool midi_jack_driver_t::send(const unsigned char* bytes, size_t len)
 bool midi_jack_driver_t::post(const unsigned char* data, size_t len)
 {
     return !has_failed.load() && queue.push(midi_queue_t::command, data, len);
+}
+
+// What was queued last (the stop message) still goes out, unless the device
+// is gone and nothing would take it.
+void midi_jack_driver_t::flush()
+{
+    std::string reason;
+    for (int i = 0; i < 500 && !failed(reason) && !queue.empty(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (!failed(reason)) wait_cycles(cycles.load() + 1, 200);
 }
 
 void midi_jack_driver_t::attach(midi_source_t* next)

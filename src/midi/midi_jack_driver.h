@@ -22,6 +22,7 @@ public:
 
     bool send(const unsigned char* bytes, size_t len) override;
     bool post(const unsigned char* data, size_t len) override;
+    void flush() override;
     void attach(midi_source_t* source) override;
     midi_source_t* attached() const override;
     double rate() const override;

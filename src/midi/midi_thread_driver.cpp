@@ -61,8 +61,7 @@ midi_thread_driver_t::midi_thread_driver_t(std::unique_ptr<midi_sender_t> sender
 
 midi_thread_driver_t::~midi_thread_driver_t()
 {
-    for (int i = 0; i < 500 && !has_failed.load() && !queue.empty(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    flush();
     quit = true;
     sem_post(&wake);
     thread.join();
@@ -81,6 +80,18 @@ bool midi_thread_driver_t::post(const unsigned char* data, size_t len)
     if (has_failed.load() || !queue.push(midi_queue_t::command, data, len)) return false;
     sem_post(&wake);
     return true;
+}
+
+void midi_thread_driver_t::flush()
+{
+    for (int i = 0; i < 500 && !has_failed.load() && !queue.empty(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    // One more round renders what the last command asked for.
+    const uint64_t seen = rounds.load();
+    for (int i = 0; i < 500 && !has_failed.load() && rounds.load() < seen + 2; ++i) {
+        sem_post(&wake);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
 }
 
 void midi_thread_driver_t::attach(midi_source_t* next)
@@ -156,6 +167,7 @@ void midi_thread_driver_t::run()
             due = src->next_due(t + 1);
         }
         source.leave();
+        rounds.fetch_add(1);
         end = t + 1;
         if (!quit.load()) wait_until(due);
     }

@@ -32,6 +32,7 @@ public:
 
     bool send(const unsigned char* bytes, size_t len) override;
     bool post(const unsigned char* data, size_t len) override;
+    void flush() override;
     void attach(midi_source_t* source) override;
     midi_source_t* attached() const override;
     double rate() const override { return 1e9; }   // nanoseconds
@@ -60,5 +61,6 @@ private:
     std::atomic<bool> has_failed{false};
     std::unique_ptr<std::atomic<int64_t>[]> late;
     std::atomic<uint64_t> late_count{0};
+    std::atomic<uint64_t> rounds{0};   // of the thread's loop, for flush
     std::thread thread;
 };

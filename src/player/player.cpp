@@ -46,8 +46,10 @@ Player::Player() = default;
 Player::~Player()
 {
     poll_timer.disconnect();
-    if (driver() && driver()->attached() == &engine)
+    if (driver() && driver()->attached() == &engine) {
+        driver()->flush();   // a stop just posted still tells the display
         driver()->attach(nullptr);
+    }
 }
 
 void Player::start_sprite(const Song& song, uint64_t sprite_index)

@@ -10,6 +10,7 @@ public:
     driver_t(midi_memory_platform_t& platform, unsigned device) : platform(platform), device(device) {}
     ~driver_t() override
     {
+        flush();   // what was queued goes out before the port closes
         ++platform.close_calls;
         if (platform.output == this) platform.output = nullptr;
     }
@@ -25,6 +26,7 @@ public:
         commands.emplace_back(data, data + len);
         return true;
     }
+    void flush() override { period(0); }
     void attach(midi_source_t* next) override { source = next; }
     midi_source_t* attached() const override { return source; }
     double rate() const override { return midi_memory_platform_t::rate; }

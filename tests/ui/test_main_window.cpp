@@ -211,7 +211,7 @@ TEST_F(Window, PlayStopAndClosing)
         platform.sent.clear();
         window->close();
         EXPECT_TRUE(runs_until_quit(std::chrono::seconds(2))) << "closing ends the program";
-        window.reset();
+        close_window();
         EXPECT_EQ(platform.sent.size(), 1u) << "the display told once of the stop";
     }
 }

@@ -256,8 +256,9 @@ TEST_F(Editor, PlayStop)
     play.clicked();
     SpriteWindow& editor = present(2);
     respond(editor, response_play_stop);   // stops the sequence
-    const size_t before = platform.sent.size();
     platform.advance(64);
+    const size_t before = platform.sent.size();
+    platform.advance(96000);
     EXPECT_EQ(platform.sent.size(), before) << "stopped";
     respond(editor, response_play_stop);
     platform.advance(64);
