@@ -139,9 +139,9 @@ private:
         arm(static_cast<unsigned>(std::max<uint64_t>(1, wait)));
         return false;
     }
-    void note(uint64_t, uint8_t n, bool on) override
+    void note(uint64_t, uint8_t n, uint8_t velocity) override
     {
-        const unsigned char m[3] = {0x99, n, static_cast<unsigned char>(on ? 127 : 0)};
+        const unsigned char m[3] = {0x99, n, velocity};
         out.sendMessage(m, 3);
     }
     void position(uint64_t, uint64_t) override {}
@@ -242,7 +242,7 @@ void measure(const Song& song, const std::vector<probe_process_t::event_t>& hear
     play_span(plan, 0, uint64_t(stop_frame - frames[0]) + uint64_t(rate), state, ideal);
     std::vector<play_record_t::event_t> ons;
     for (const auto& e : ideal.events)
-        if (e.on) ons.push_back(e);
+        if (e.on()) ons.push_back(e);
 
     // The grid begins where the received notes sit on it, on the median.
     std::vector<double> offsets;

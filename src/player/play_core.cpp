@@ -3,14 +3,33 @@
 #include <algorithm>
 #include <cmath>
 
-song_snapshot_t::song_snapshot_t(const Song& song)
+song_snapshot_t::song_snapshot_t(const Song& song) : channel(song.channel), clock(song.clock)
 {
+    // Beat starts from the song's own swing rule, in a unit fine enough that
+    // its whole numbers are exact positions.
+    constexpr uint64_t unit = uint64_t(1) << 40;
+    const NoteSet audible = song.audible();
     sprites.reserve(song.sprites.size());
     for (const Sprite& sp : song.sprites) {
-        sprites.push_back({static_cast<uint32_t>(sp.notes.size()), static_cast<uint32_t>(notes.size())});
-        notes.insert(notes.end(), sp.notes.begin(), sp.notes.end());
+        const uint64_t count = sp.notes.size();
+        sprites.push_back({static_cast<uint32_t>(count), static_cast<uint32_t>(beats.size())});
+        for (uint64_t k = 0; k < count; ++k) {
+            beat_t beat{sp.notes[k] & audible, double(song.beat_start(count, k, unit)) / double(unit),
+                        static_cast<uint32_t>(soft.size()), 0};
+            if (k < sp.velocities.size())
+                for (const NoteVelocity& v : sp.velocities[k])
+                    if (beat.notes.test(v.note)) soft.push_back(v), ++beat.soft_count;
+            beats.push_back(beat);
+        }
     }
     sequence.assign(song.sequence.begin(), song.sequence.end());
+}
+
+uint8_t song_snapshot_t::velocity(const beat_t& beat, uint8_t note) const
+{
+    for (uint32_t i = beat.soft_first; i < beat.soft_first + beat.soft_count; ++i)
+        if (soft[i].note == note) return soft[i].velocity;
+    return full_velocity;
 }
 
 double play_timeline_t::bar_at(uint64_t time) const
@@ -70,11 +89,13 @@ public:
         const auto* sp = sprite_of(bar);
         return sp ? sp->beats : 1;
     }
-    const NoteSet* notes_of(beat_t x) const
+    // The beat's notes and velocities; null for a silent bar.
+    const song_snapshot_t::beat_t* beat_of(beat_t x) const
     {
         const auto* sp = sprite_of(x.bar);
-        return sp ? &song.notes[sp->first + x.index] : nullptr;
+        return sp ? &song.beats[sp->first + x.index] : nullptr;
     }
+    const song_snapshot_t& snapshot() const { return song; }
 
     uint64_t time_of(beat_t x) const { return plan.timeline.time_of(start_of(x)); }
     beat_t next(beat_t x) const
@@ -87,9 +108,14 @@ public:
         const double p = std::max(0.0, plan.timeline.bar_at(time));
         const double whole = std::floor(p);
         const uint64_t bar = static_cast<uint64_t>(whole);
-        const uint32_t beats = beats_of(bar);
-        const double k = std::floor((p - whole) * double(beats));
-        return {bar, static_cast<uint32_t>(std::min(double(beats - 1), std::max(0.0, k)))};
+        const auto* sp = sprite_of(bar);
+        if (!sp) return {bar, 0};
+        // The last beat of the bar that begins at or before p.
+        const auto first = song.beats.begin() + sp->first, last = first + sp->beats;
+        const auto after = std::upper_bound(first, last, p - whole, [](double at, const song_snapshot_t::beat_t& b) {
+            return at < b.start;
+        });
+        return {bar, static_cast<uint32_t>(std::max<std::ptrdiff_t>(1, after - first) - 1)};
     }
 
     uint64_t gap() const { return std::max<uint64_t>(1, uint64_t(std::ceil(plan.timeline.rate * min_beat_seconds))); }
@@ -119,7 +145,11 @@ public:
         at = time_of(x);
     }
 
-    double start_of(beat_t x) const { return double(x.bar) + double(x.index) / double(beats_of(x.bar)); }
+    double start_of(beat_t x) const
+    {
+        const auto* b = beat_of(x);
+        return double(x.bar) + (b ? b->start : 0.0);
+    }
 
     // MIDI clock: pulse k falls on k / pulses_per_bar of the song. The first
     // pulse at or after `time`, no earlier than pulse `k`.
@@ -147,22 +177,23 @@ void write_beat(const play_plan_t& plan, const walker_t& walk, beat_t x, uint64_
 {
     state.last_beat = at;
     state.last_start = walk.start_of(x);
-    const NoteSet* incoming = walk.notes_of(x);
+    const song_snapshot_t::beat_t* incoming = walk.beat_of(x);
+    const auto velocity = [&](size_t n) { return walk.snapshot().velocity(*incoming, static_cast<uint8_t>(n)); };
     if (plan.mode == SingleSprite) {
         // A single sprite leaves its notes to ring: only starts go out.
-        for (size_t n = incoming->_Find_first(); n < 128; n = incoming->_Find_next(n))
-            sink.note(at, static_cast<uint8_t>(n), true);
+        for (size_t n = incoming->notes._Find_first(); n < 128; n = incoming->notes._Find_next(n))
+            sink.note(at, static_cast<uint8_t>(n), velocity(n));
         return;
     }
     if (x.bar != state.last_bar) {
         state.last_bar = x.bar;
         sink.position(at, walk.entry_of(x.bar));
     }
-    const NoteSet now = incoming ? *incoming : NoteSet();
+    const NoteSet now = incoming ? incoming->notes : NoteSet();
     const NoteSet either = state.sounding | now;
     for (size_t n = either._Find_first(); n < 128; n = either._Find_next(n)) {
-        if (state.sounding.test(n)) sink.note(at, static_cast<uint8_t>(n), false);
-        if (now.test(n)) sink.note(at, static_cast<uint8_t>(n), true);
+        if (state.sounding.test(n)) sink.note(at, static_cast<uint8_t>(n), 0);
+        if (now.test(n)) sink.note(at, static_cast<uint8_t>(n), velocity(n));
     }
     state.sounding = now;
 }

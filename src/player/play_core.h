@@ -17,15 +17,24 @@ constexpr uint64_t play_never = UINT64_MAX;
 struct song_snapshot_t {
     struct sprite_t {
         uint32_t beats;
-        uint32_t first;   // its beats' note sets are notes[first, first + beats)
+        uint32_t first;   // its beats are beats[first, first + beats)
+    };
+    struct beat_t {
+        NoteSet notes;            // the notes that sound (mute and solo applied)
+        double start;             // where in its bar it begins (swing applied), 0 to 1
+        uint32_t soft_first = 0;  // its notes softer than full: soft[soft_first, + soft_count)
+        uint32_t soft_count = 0;
     };
 
     explicit song_snapshot_t(const Song& song);
+    uint8_t velocity(const beat_t& beat, uint8_t note) const;
 
     std::vector<sprite_t> sprites;
-    std::vector<NoteSet> notes;
+    std::vector<beat_t> beats;
+    std::vector<NoteVelocity> soft;
     std::vector<uint32_t> sequence;
-    bool clock = false;   // MIDI clock out
+    uint8_t channel = default_channel;   // 1 to 16
+    bool clock = false;                  // MIDI clock out
 };
 
 // Maps the time of a driver (units, `rate` per second) to the position in
@@ -65,8 +74,8 @@ struct play_state_t {
 
 class play_sink_t {
 public:
-    // A note starts (`on`) or ends: a note-on of velocity 0.
-    virtual void note(uint64_t time, uint8_t note, bool on) = 0;
+    // A note starts with its velocity, or ends (velocity 0).
+    virtual void note(uint64_t time, uint8_t note, uint8_t velocity) = 0;
     // A sequence entry begins to sound (Sequence mode).
     virtual void position(uint64_t time, uint64_t entry) = 0;
     // A MIDI clock pulse is due.
@@ -98,7 +107,8 @@ struct play_record_t : play_sink_t {
     struct event_t {
         uint64_t time;
         uint8_t note;
-        bool on;
+        uint8_t velocity;   // 0: the note's end
+        bool on() const { return velocity != 0; }
     };
     struct position_t {
         uint64_t time;
@@ -108,7 +118,7 @@ struct play_record_t : play_sink_t {
     std::vector<position_t> positions;
     std::vector<uint64_t> pulses;
 
-    void note(uint64_t time, uint8_t note, bool on) override { events.push_back({time, note, on}); }
+    void note(uint64_t time, uint8_t note, uint8_t velocity) override { events.push_back({time, note, velocity}); }
     void position(uint64_t time, uint64_t entry) override { positions.push_back({time, entry}); }
     void pulse(uint64_t time) override { pulses.push_back(time); }
 };

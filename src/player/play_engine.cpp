@@ -35,9 +35,9 @@ const display_t display;
 class play_engine_t::note_writer_t : public play_sink_t {
 public:
     note_writer_t(play_engine_t& engine, midi_sink_t& sink) : engine(engine), sink(sink) {}
-    void note(uint64_t time, uint8_t note, bool on) override
+    void note(uint64_t time, uint8_t note, uint8_t velocity) override
     {
-        const unsigned char message[3] = {engine.status, note, on ? engine.velocity : uint8_t(0)};
+        const unsigned char message[3] = {engine.status, note, velocity};
         sink.write(time, message, sizeof message);
     }
     void position(uint64_t time, uint64_t entry) override { engine.report(play_report_t::position, time, entry); }
@@ -143,8 +143,6 @@ void play_engine_t::command(const unsigned char* data, size_t len, uint64_t time
         plan.mode = c.mode;
         plan.sprite_index = c.sprite_index;
         song_bars_per_second = c.bars_per_second;
-        status = static_cast<uint8_t>(0x90 | (c.channel & 0x0F));
-        velocity = c.velocity;
         // The first beat falls on the frame the start arrives at.
         begin(time, 0.0, c.generation);
         break;
@@ -227,6 +225,7 @@ void play_engine_t::render(uint64_t from, uint64_t count, midi_sink_t& sink)
 {
     plan.song = acquire();
     plan.clock = plan.song && plan.song->clock;
+    if (plan.song) status = static_cast<uint8_t>(0x90 | ((plan.song->channel - 1) & 0x0F));
     // The display and the clock's followers start and stop with the notes,
     // at their frame.
     if (stop_due) write_stop(from, sink);

@@ -25,8 +25,6 @@ struct play_command_t {
     double bars_per_second = 0.0;   // start, tempo
     double rate = 48000.0;          // the driver's time units per second
     uint32_t generation = 0;        // start: which start this is
-    uint8_t channel = 9;
-    uint8_t velocity = 127;
     bool on = false;                // follow: the transport's starts and stops
 };
 
@@ -88,8 +86,7 @@ private:
     play_plan_t plan;
     play_state_t state;
     uint32_t generation = 0;
-    uint8_t status = 0x99;     // note-on on the channel
-    uint8_t velocity = 127;
+    uint8_t status = 0x99;     // note-on on the song's channel
     double song_bars_per_second = 0.5;   // the song's tempo, playing or not
     bool start_due = false;    // the display's title, the clock's Start, before the first beat
     bool stop_due = false;     // the display's reset (the clock's Stop if it ran)

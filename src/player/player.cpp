@@ -93,6 +93,7 @@ void Player::start(const Song& song, PlayMode mode, uint64_t sprite_index)
         return;
     }
     engine.publish(song);
+    channel = static_cast<uint8_t>(song.channel - 1);
     // Following the transport, the sequence starts when the transport rolls.
     if (mode == Sequence && following && d->has_transport()) {
         d->transport_start();
@@ -105,8 +106,6 @@ void Player::start(const Song& song, PlayMode mode, uint64_t sprite_index)
     c.sprite_index = sprite_index;
     c.bars_per_second = bars_per_second(song.bpm);
     c.generation = ++generation;
-    c.channel = channel;
-    c.velocity = velocity;
     post(c);
     playing = true;
     position_reported = false;
@@ -149,6 +148,7 @@ void Player::set_tempo(uint64_t bpm)
 
 void Player::update(const Song& song)
 {
+    channel = static_cast<uint8_t>(song.channel - 1);   // the preview's too
     if (!playing && !following) return;   // a start takes the song as it is then
     engine.publish(song);
     // Wakes a sender thread asleep until a beat the edit may have moved.

@@ -51,7 +51,9 @@ public:
     // reason as the device layer tells it.
     sigc::signal<void, const std::string&> device_failed;
 
-    uint8_t channel = 9;     // MIDI channel 10, the percussion channel
+    // The preview's: the song's channel (index 9, MIDI channel 10, until a
+    // song says otherwise) at full velocity.
+    uint8_t channel = 9;
     uint8_t velocity = 127;
 
 private:

@@ -13,7 +13,7 @@ namespace {
 std::vector<std::string> describe(const play_record_t& r)
 {
     std::vector<std::string> out;
-    for (const auto& e : r.events) out.push_back(std::to_string(e.time) + (e.on ? ":+" : ":-") + std::to_string(e.note));
+    for (const auto& e : r.events) out.push_back(std::to_string(e.time) + (e.on() ? ":+" : ":-") + std::to_string(e.note));
     for (const auto& p : r.positions) out.push_back(std::to_string(p.time) + ":@" + std::to_string(p.entry));
     return out;
 }

@@ -313,3 +313,77 @@ TEST(PlayerJack, Transport)
     player.set_follow_transport(false);
     midi_out.reset();
 }
+
+// The groove on the wire: swung beats on their frames, each note at its
+// velocity on the song's channel, a muted row silent from the next beat; the
+// MIDI clock's pulses 24 a quarter note on their frames through a tempo
+// change, Start before the first beat, Stop after the last.
+TEST(PlayerJack, GrooveAndClock)
+{
+    jack_server_t server(1024);
+    probe_process_t probe;
+    ASSERT_TRUE(probe.wait_ready());
+    midi_out.reset(create_midi_out());
+    ASSERT_TRUE(midi_out->open("probe:in"));
+    groove_t groove(240);   // a beat every 6000 frames, a pulse every 500
+    Song& song = groove.song;
+    song.swing = 66;        // odd beats 1.32 beats after the even ones before them
+    song.channel = 2;
+    song.clock = true;
+    song.sprites[0].set_velocity(2, 42, 48);
+    Player player;
+    player.start_sequence(song);
+    run_main_loop(1100);
+    song.mute.set(36);      // the kick, from the next beat on
+    player.update(song);
+    run_main_loop(600);
+    player.set_tempo(300);  // a pulse every 400 frames from here
+    run_main_loop(600);
+    player.stop();
+    midi_out.reset();
+    ASSERT_TRUE(probe.wait_events(3, 2000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const std::vector<event_t> events = probe.events();
+
+    ASSERT_GE(events.size(), 4u);
+    EXPECT_EQ(events[0].bytes[0], 0xF0) << "the display's title";
+    EXPECT_EQ(events[1].bytes, std::vector<unsigned char>{0xFA});
+    EXPECT_EQ(events[2].bytes, std::vector<unsigned char>{0xF8});
+    const uint32_t anchor = events[1].frame;
+    EXPECT_EQ(events[2].frame, anchor);
+    std::vector<uint32_t> pulses, hats;
+    for (const auto& e : events) {
+        if (e.bytes == std::vector<unsigned char>{0xF8}) pulses.push_back(e.frame - anchor);
+        if (e.bytes.size() == 3 && e.bytes[2] != 0) {
+            EXPECT_EQ(e.bytes[0], 0x91) << "channel 2";
+            if (e.bytes[1] == 42) {
+                hats.push_back(e.frame - anchor);
+                EXPECT_EQ(e.bytes[2], (hats.size() - 1) % 8 == 2 ? 48 : 127) << "hat " << hats.size() - 1;
+            }
+            if (e.bytes[1] == 36) {
+                EXPECT_LT(e.frame - anchor, 1100u * 48 + 2 * 6000) << "a muted kick";
+            }
+        }
+    }
+    EXPECT_EQ(events.back().bytes[0], 0xF0) << "the display's reset last";
+    EXPECT_EQ(events[events.size() - 2].bytes, std::vector<unsigned char>{0xFC}) << "Stop after the last note";
+    // Before the tempo change: beat k of bar b at 48000 b + 6000 k, odd ones
+    // 7920 after the even ones before them; pulse p at 500 p.
+    ASSERT_GT(hats.size(), 12u);
+    for (size_t i = 0; i < 12; ++i) {   // the tempo changes some 1.7 bars in
+        const int64_t want = 48000 * int64_t(i / 8) + 6000 * int64_t(i % 8 / 2 * 2) + (i % 2 ? 7920 : 0);
+        EXPECT_LE(std::llabs(int64_t(hats[i]) - want), 1) << "hat " << i;
+    }
+    size_t changed = 0;
+    for (size_t i = 1; i < pulses.size(); ++i) {
+        const int64_t gap = int64_t(pulses[i] - pulses[i - 1]);
+        if (changed == 0 && std::llabs(gap - 500) > 1) changed = i;
+        if (changed == 0) {
+            EXPECT_LE(std::llabs(int64_t(pulses[i]) - int64_t(500 * i)), 1) << "pulse " << i;
+        } else if (i > changed) {
+            EXPECT_LE(std::llabs(gap - 400), 1) << "pulse " << i;
+        }
+    }
+    EXPECT_GT(changed, 150u) << "pulses at 240 bpm for the first 1.7 s";
+    EXPECT_LT(changed, pulses.size() - 20) << "and at 300 bpm after";
+}
