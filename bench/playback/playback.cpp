@@ -146,6 +146,7 @@ private:
     }
     void position(uint64_t, uint64_t) override {}
     void pulse(uint64_t) override {}
+    void step(uint64_t, uint64_t, uint32_t) override {}
     void sysex(const unsigned char* data, size_t len)
     {
         std::vector<unsigned char> m = {0xF0, 0x41, 0x10, 0x16, 0x12};

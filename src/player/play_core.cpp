@@ -79,9 +79,14 @@ public:
 
     uint64_t entry_of(uint64_t bar) const { return bar % song.sequence.size(); }
 
+    // The sprite a bar plays; beyond the song's sprites when it names none.
+    uint64_t sprite_index_of(uint64_t bar) const
+    {
+        return plan.mode == Sequence ? song.sequence[entry_of(bar)] : plan.sprite_index;
+    }
     const song_snapshot_t::sprite_t* sprite_of(uint64_t bar) const
     {
-        uint64_t s = plan.mode == Sequence ? song.sequence[entry_of(bar)] : plan.sprite_index;
+        const uint64_t s = sprite_index_of(bar);
         return s < song.sprites.size() && song.sprites[s].beats > 0 ? &song.sprites[s] : nullptr;
     }
     uint32_t beats_of(uint64_t bar) const
@@ -179,6 +184,7 @@ void write_beat(const play_plan_t& plan, const walker_t& walk, beat_t x, uint64_
     state.last_start = walk.start_of(x);
     const song_snapshot_t::beat_t* incoming = walk.beat_of(x);
     const auto velocity = [&](size_t n) { return walk.snapshot().velocity(*incoming, static_cast<uint8_t>(n)); };
+    if (incoming) sink.step(at, walk.sprite_index_of(x.bar), x.index);
     if (plan.mode == SingleSprite) {
         // A single sprite leaves its notes to ring: only starts go out.
         for (size_t n = incoming->notes._Find_first(); n < 128; n = incoming->notes._Find_next(n))

@@ -80,6 +80,8 @@ public:
     virtual void position(uint64_t time, uint64_t entry) = 0;
     // A MIDI clock pulse is due.
     virtual void pulse(uint64_t time) = 0;
+    // A beat of a sprite begins (one that is silent too), for showing it.
+    virtual void step(uint64_t time, uint64_t sprite, uint32_t beat) = 0;
 
 protected:
     ~play_sink_t() = default;
@@ -121,4 +123,5 @@ struct play_record_t : play_sink_t {
     void note(uint64_t time, uint8_t note, uint8_t velocity) override { events.push_back({time, note, velocity}); }
     void position(uint64_t time, uint64_t entry) override { positions.push_back({time, entry}); }
     void pulse(uint64_t time) override { pulses.push_back(time); }
+    void step(uint64_t, uint64_t, uint32_t) override {}
 };

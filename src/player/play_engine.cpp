@@ -46,6 +46,10 @@ public:
         const unsigned char clock = 0xF8;
         sink.write(time, &clock, 1);
     }
+    void step(uint64_t time, uint64_t sprite, uint32_t beat) override
+    {
+        engine.report(play_report_t::step, time, sprite, beat);
+    }
 
 private:
     play_engine_t& engine;
@@ -103,9 +107,9 @@ const song_snapshot_t* play_engine_t::acquire()
     return s;
 }
 
-void play_engine_t::report(play_report_t::kind_t kind, uint64_t time, uint64_t entry)
+void play_engine_t::report(play_report_t::kind_t kind, uint64_t time, uint64_t entry, uint32_t beat)
 {
-    const play_report_t r{kind, generation, time, entry};
+    const play_report_t r{kind, generation, time, entry, beat};
     // A GUI that does not keep up misses positions, never the engine a beat.
     if (jack_ringbuffer_write_space(reports) >= sizeof r)
         jack_ringbuffer_write(reports, reinterpret_cast<const char*>(&r), sizeof r);

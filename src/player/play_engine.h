@@ -32,6 +32,7 @@ struct play_command_t {
 struct play_report_t {
     enum kind_t : uint8_t {
         position,   // the sequence entry `entry` begins at `time`
+        step,       // beat `beat` of sprite `entry` begins at `time`
         ended,      // nothing is left to play
         started,    // the transport started the sequence
         stopped,    // the transport stopped it
@@ -39,6 +40,7 @@ struct play_report_t {
     uint32_t generation;   // of the start it belongs to
     uint64_t time;         // on the driver's timeline
     uint64_t entry;
+    uint32_t beat = 0;
 };
 
 class play_engine_t : public midi_source_t {
@@ -66,7 +68,7 @@ public:
 private:
     class note_writer_t;
     const song_snapshot_t* acquire();
-    void report(play_report_t::kind_t kind, uint64_t time, uint64_t entry);
+    void report(play_report_t::kind_t kind, uint64_t time, uint64_t entry, uint32_t beat = 0);
     void begin(uint64_t time, double bar, uint32_t start_generation);
     void end();
     void write_start(uint64_t time, midi_sink_t& sink);

@@ -123,6 +123,7 @@ void Player::stop()
 
 void Player::halt()
 {
+    if (playing) step_changed.emit(no_step, 0);
     playing = false;
     if (!following) poll_timer.disconnect();
 }
@@ -213,7 +214,7 @@ void Player::poll()
             engine.pop();   // from a start before the last
             continue;
         }
-        if (r.kind == play_report_t::position && r.time + latency > heard) break;
+        if ((r.kind == play_report_t::position || r.kind == play_report_t::step) && r.time + latency > heard) break;
         engine.pop();
         switch (r.kind) {
         case play_report_t::ended:
@@ -221,6 +222,9 @@ void Player::poll()
             halt();
             break;
         case play_report_t::started:
+            break;
+        case play_report_t::step:
+            step_changed.emit(r.entry, r.beat);
             break;
         case play_report_t::position:
             if (position_reported && r.entry == last_position) break;

@@ -47,6 +47,9 @@ public:
 
     // The sequence entry now heard, each time it changes (Sequence mode).
     sigc::signal<void, uint64_t> position_changed;
+    // The beat of a sprite now heard; no_step when nothing plays any more.
+    static constexpr uint64_t no_step = UINT64_MAX;
+    sigc::signal<void, uint64_t, uint64_t> step_changed;   // sprite, beat
     // Playback could not start, or stopped, because the device is gone; the
     // reason as the device layer tells it.
     sigc::signal<void, const std::string&> device_failed;

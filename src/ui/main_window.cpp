@@ -19,8 +19,7 @@ namespace stepmill {
 namespace {
 
 constexpr unsigned autosave_seconds = 30;
-// Tempo changes closer than this are one drag of the control: one undo step.
-constexpr gint64 tempo_drag_us = 700000;
+constexpr gint64 drag_us = 700000;
 
 }  // namespace
 
@@ -31,9 +30,17 @@ MainWindow::MainWindow(int argc, char** argv, const Glib::RefPtr<Gtk::Applicatio
       main_box(Gtk::ORIENTATION_VERTICAL, 0),
       body_box(Gtk::ORIENTATION_HORIZONTAL, 0),
       strip(icon_buttons),
+      options_box(Gtk::ORIENTATION_HORIZONTAL, 0),
+      clock_check(texts::clock_label),
+      follow_check(texts::follow_label),
+      master_check(texts::master_label),
       control_box(Gtk::ORIENTATION_HORIZONTAL, 0),
       bpm_label(texts::bpm_label, false),
       bpm_spin(0.0, 0),
+      swing_label(texts::swing_label, false),
+      swing_spin(0.0, 0),
+      channel_label(texts::channel_label, false),
+      channel_spin(0.0, 0),
       play_button(texts::play_stop, false)
 {
     // Start-up reads the file as Open does; only the title stays the program's.
@@ -81,16 +88,42 @@ MainWindow::MainWindow(int argc, char** argv, const Glib::RefPtr<Gtk::Applicatio
     strip.follow_scroll(scroller.get_hadjustment());
     main_box.pack_start(scroller, Gtk::PACK_EXPAND_WIDGET, 0);
 
-    bpm_spin.set_wrap(false);
-    bpm_spin.set_range(double(min_bpm), double(max_bpm));
-    bpm_spin.set_increments(1.0, 10.0);
-    bpm_spin.set_digits(0);
+    for (auto [spin, low, high] : {std::tuple<Gtk::SpinButton*, uint64_t, uint64_t>{&bpm_spin, min_bpm, max_bpm},
+                                   {&swing_spin, min_swing, max_swing},
+                                   {&channel_spin, min_channel, max_channel}}) {
+        spin->set_wrap(false);
+        spin->set_range(double(low), double(high));
+        spin->set_increments(1.0, 10.0);
+        spin->set_digits(0);
+    }
     bpm_connection = bpm_spin.signal_value_changed().connect(sigc::mem_fun(*this, &MainWindow::on_bpm_changed));
-    control_box.pack_start(bpm_label, Gtk::PACK_SHRINK, 0);
-    control_box.pack_start(bpm_spin, Gtk::PACK_SHRINK, 0);
+    swing_connection = swing_spin.signal_value_changed().connect([this] {
+        doc.set_swing(static_cast<uint64_t>(swing_spin.get_value()), continues_drag(last_swing_change));
+    });
+    channel_connection = channel_spin.signal_value_changed().connect(
+        [this] { doc.set_channel(static_cast<uint64_t>(channel_spin.get_value())); });
+    clock_connection = clock_check.signal_toggled().connect([this] { doc.set_clock(clock_check.get_active()); });
+    follow_check.signal_toggled().connect([this] { player.set_follow_transport(follow_check.get_active()); });
+    master_connection = master_check.signal_toggled().connect(sigc::mem_fun(*this, &MainWindow::on_master_toggled));
+    for (Gtk::Widget* w : std::initializer_list<Gtk::Widget*>{&bpm_label, &bpm_spin, &swing_label, &swing_spin,
+                                                             &channel_label, &channel_spin})
+        control_box.pack_start(*w, Gtk::PACK_SHRINK, 0);
+    swing_label.set_margin_start(6);
+    channel_label.set_margin_start(6);
+    // Each control named by its label, as assistive technology reads it.
+    for (auto [label, spin] : {std::pair<Gtk::Label*, Gtk::SpinButton*>{&bpm_label, &bpm_spin},
+                               {&swing_label, &swing_spin},
+                               {&channel_label, &channel_spin}}) {
+        label->set_mnemonic_widget(*spin);
+        spin->get_accessible()->set_name(label->get_text());
+    }
     control_box.pack_end(play_button, Gtk::PACK_SHRINK, 0);
+    for (Gtk::CheckButton* check : {&clock_check, &follow_check, &master_check})
+        options_box.pack_start(*check, Gtk::PACK_SHRINK, 0);
     main_box.pack_end(control_box, Gtk::PACK_SHRINK, 0);
+    main_box.pack_end(options_box, Gtk::PACK_SHRINK, 0);
     play_button.signal_clicked().connect(sigc::mem_fun(*this, &MainWindow::on_play_stop_clicked));
+    player.step_changed.connect(sigc::mem_fun(*this, &MainWindow::on_player_step));
 
     player.position_changed.connect(sigc::mem_fun(*this, &MainWindow::on_player_position));
     player.device_failed.connect(sigc::mem_fun(*this, &MainWindow::on_device_failed));
@@ -123,11 +156,26 @@ void MainWindow::rebuild_song_views()
     sprite_windows.clear();
     sprite_windows.resize(n);
     menus.add_sprite_actions(n, sigc::mem_fun(*this, &MainWindow::present_sprite_window));
-    icon_buttons.rebuild(n);
+    icon_buttons.rebuild(doc.song().sprites);
     strip.rebuild(doc.song());
-    bpm_connection.block();
-    bpm_spin.set_value(double(doc.song().bpm));
-    bpm_connection.unblock();
+    show_settings();
+}
+
+// The song-wide settings in their controls, without asking to change them.
+void MainWindow::show_settings()
+{
+    const Song& song = doc.song();
+    for (auto [spin, connection, value] :
+         {std::tuple<Gtk::SpinButton*, sigc::connection*, uint64_t>{&bpm_spin, &bpm_connection, song.bpm},
+          {&swing_spin, &swing_connection, song.swing},
+          {&channel_spin, &channel_connection, song.channel}}) {
+        connection->block();
+        spin->set_value(double(value));
+        connection->unblock();
+    }
+    clock_connection.block();
+    clock_check.set_active(song.clock);
+    clock_connection.unblock();
 }
 
 void MainWindow::on_document_changed(const DocumentChange& change)
@@ -141,10 +189,17 @@ void MainWindow::on_document_changed(const DocumentChange& change)
         strip.erase_column(change.position);
         break;
     case Kind::tempo:
-        bpm_connection.block();
-        bpm_spin.set_value(double(doc.song().bpm));
-        bpm_connection.unblock();
+        show_settings();
         player.set_tempo(doc.song().bpm);
+        break;
+    case Kind::swing:
+    case Kind::channel:
+    case Kind::clock:
+        show_settings();
+        break;
+    case Kind::color:
+        icon_buttons.set_color(change.sprite, doc.song().sprites[change.sprite].color);
+        strip.set_color(change.sprite, doc.song().sprites[change.sprite].color);
         break;
     case Kind::whole_song:
         rebuild_song_views();
@@ -157,12 +212,8 @@ void MainWindow::on_document_changed(const DocumentChange& change)
     case Kind::beats:
         break;   // the sprite's editor follows it itself
     case Kind::velocity:
-    case Kind::swing:
-    case Kind::channel:
     case Kind::mute:
     case Kind::solo:
-    case Kind::color:
-    case Kind::clock:
         break;   // no view shows them yet; the player hears them below
     }
     if (change.kind != Kind::saved) {
@@ -192,13 +243,36 @@ void MainWindow::present_sprite_window(uint64_t i)
     sprite_windows[i]->present();
 }
 
-void MainWindow::on_bpm_changed()
+// Changes closer than this are one drag of a control: one undo step.
+bool MainWindow::continues_drag(gint64& last_change)
 {
     const gint64 now = g_get_monotonic_time();
-    const bool merge = now - last_tempo_change < tempo_drag_us;
-    last_tempo_change = now;
+    const bool merge = now - last_change < drag_us;
+    last_change = now;
+    return merge;
+}
+
+void MainWindow::on_bpm_changed()
+{
     // The control's range keeps the tempo within what the document takes.
-    doc.set_tempo(static_cast<uint64_t>(bpm_spin.get_value()), merge);
+    doc.set_tempo(static_cast<uint64_t>(bpm_spin.get_value()), continues_drag(last_tempo_change));
+}
+
+void MainWindow::on_master_toggled()
+{
+    if (player.set_timebase_master(master_check.get_active()) || !master_check.get_active())
+        return;
+    master_connection.block();
+    master_check.set_active(false);
+    master_connection.unblock();
+    on_device_failed(texts::master_refused);
+}
+
+void MainWindow::on_player_step(uint64_t sprite, uint64_t beat)
+{
+    for (uint64_t i = 0; i < sprite_windows.size(); ++i)
+        if (sprite_windows[i])
+            sprite_windows[i]->show_step(i == sprite ? beat : NoteGrid::none);
 }
 
 void MainWindow::on_play_stop_clicked()

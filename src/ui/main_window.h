@@ -15,6 +15,7 @@
 #include <gtkmm/application.h>
 #include <gtkmm/box.h>
 #include <gtkmm/button.h>
+#include <gtkmm/checkbutton.h>
 #include <gtkmm/infobar.h>
 #include <gtkmm/label.h>
 #include <gtkmm/scrolledwindow.h>
@@ -61,6 +62,10 @@ private:
 
     // Controls.
     void on_bpm_changed();
+    void on_master_toggled();
+    void on_player_step(uint64_t sprite, uint64_t beat);
+    void show_settings();
+    static bool continues_drag(gint64& last_change);
     void on_play_stop_clicked();
     void on_sprite_play_stop(uint64_t sprite);
     void on_player_position(uint64_t p);
@@ -101,13 +106,23 @@ private:
     Gtk::Box body_box;
     MainIconButtons icon_buttons;
     SequenceStrip strip;
+    Gtk::Box options_box;
+    Gtk::CheckButton clock_check;
+    Gtk::CheckButton follow_check;
+    Gtk::CheckButton master_check;
     Gtk::Box control_box;
     Gtk::Label bpm_label;
     Gtk::SpinButton bpm_spin;
+    Gtk::Label swing_label;
+    Gtk::SpinButton swing_spin;
+    Gtk::Label channel_label;
+    Gtk::SpinButton channel_spin;
     Gtk::Button play_button;
 
-    sigc::connection bpm_connection;
-    gint64 last_tempo_change = 0;   // a drag of the tempo is one undo step
+    // Blocked while a control is set from the song.
+    sigc::connection bpm_connection, swing_connection, channel_connection, clock_connection, master_connection;
+    gint64 last_tempo_change = 0;   // a drag of the tempo (or the swing) is one undo step
+    gint64 last_swing_change = 0;
     std::string titled_path;        // the file an Open or a save named in the title
     sigc::connection autosave_timer;
     bool autosaved = true;        // the recovery file holds the song as it is

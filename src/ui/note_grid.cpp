@@ -4,7 +4,10 @@
 #include <gtk/gtk-a11y.h>
 #include <gtk/gtk.h>
 
+#include "song.h"
+
 #include <algorithm>
+#include <iterator>
 
 // --- Accessibility: the grid as a parent of one check box per step ---------
 //
@@ -244,13 +247,21 @@ GtkBorder edges_of(GtkStyleContext* style)
 
 namespace stepmill {
 
+namespace {
+
+constexpr uint8_t full = full_velocity;
+// Ghost, normal and accent notes, as the grid steps and shows them.
+constexpr uint8_t levels[] = {48, 96, full};
+
+}  // namespace
+
 NoteGrid::NoteGrid(uint64_t rows, namer_t namer)
     : Glib::ObjectBase("StepmillNoteGrid"), rows(rows), namer(std::move(namer)) {
     auto* klass = GTK_WIDGET_GET_CLASS(gobj());
     gtk_widget_class_set_accessible_type(klass, note_grid_accessible_get_type());
     gtk_widget_class_set_accessible_role(klass, ATK_ROLE_PANEL);
     add_events(Gdk::BUTTON_PRESS_MASK | Gdk::BUTTON_RELEASE_MASK | Gdk::POINTER_MOTION_MASK |
-               Gdk::LEAVE_NOTIFY_MASK | Gdk::KEY_PRESS_MASK | Gdk::FOCUS_CHANGE_MASK);
+               Gdk::LEAVE_NOTIFY_MASK | Gdk::KEY_PRESS_MASK | Gdk::FOCUS_CHANGE_MASK | Gdk::SCROLL_MASK);
     set_can_focus(false);
     // The window's backdrop state changes every box.
     signal_state_flags_changed().connect([this](Gtk::StateFlags) { queue_draw(); });
@@ -265,6 +276,8 @@ void NoteGrid::set_beats(uint64_t n) {
     forget_accessibles();
     beats = n;
     active.assign(rows * beats, false);
+    level.assign(rows * beats, full);
+    playing = none;
     focus = 0;
     hover = pressed = none;
     set_can_focus(rows * beats > 0);
@@ -281,8 +294,68 @@ void NoteGrid::set_active_quietly(uint64_t row, uint64_t beat, bool on) {
         return;
     uint64_t i = index(row, beat);
     active[i] = on;
+    level[i] = full;   // a note switched on sounds at full velocity
     redraw(i);
     notify_state(i, ATK_STATE_CHECKED, on);
+    if (i < accessibles.size() && accessibles[i])
+        atk_object_set_name(accessibles[i], accessible_name(i).c_str());
+}
+
+uint8_t NoteGrid::velocity(uint64_t row, uint64_t beat) const {
+    return row < rows && beat < beats ? level[index(row, beat)] : full;
+}
+
+void NoteGrid::set_velocity_quietly(uint64_t row, uint64_t beat, uint8_t v) {
+    if (row >= rows || beat >= beats || level[index(row, beat)] == v)
+        return;
+    uint64_t i = index(row, beat);
+    level[i] = v;
+    redraw(i);
+    if (i < accessibles.size() && accessibles[i])
+        atk_object_set_name(accessibles[i], accessible_name(i).c_str());
+}
+
+// "クローズド・ハイハット 3", and ", 48" after it for a note softer than full.
+Glib::ustring NoteGrid::accessible_name(uint64_t i) const {
+    Glib::ustring name = namer(i / beats, i % beats);
+    if (active[i] && level[i] != full)
+        name += ", " + Glib::ustring::format(int(level[i]));
+    return name;
+}
+
+void NoteGrid::step_velocity(uint64_t i, int direction, bool round) {
+    if (!valid(i) || !active[i])
+        return;
+    const uint8_t now = level[i];
+    uint8_t to = now;
+    if (direction > 0) {
+        for (uint8_t l : levels)
+            if (l > now) { to = l; break; }
+    } else {
+        for (auto l = std::rbegin(levels); l != std::rend(levels); ++l)
+            if (*l < now) { to = *l; break; }
+        if (to == now && round)
+            to = levels[std::size(levels) - 1];
+    }
+    if (to == now)
+        return;
+    set_velocity_quietly(i / beats, i % beats, to);
+    velocity_changed.emit(i / beats, i % beats, to);
+}
+
+void NoteGrid::set_playing_beat(uint64_t beat) {
+    if (beat == playing)
+        return;
+    redraw_column(playing);
+    playing = beat;
+    redraw_column(playing);
+}
+
+void NoteGrid::redraw_column(uint64_t beat) {
+    if (beat >= beats || !get_realized())
+        return;
+    Gdk::Rectangle area = box_area(0, beat);
+    queue_draw_area(area.get_x(), 0, area.get_width(), get_allocated_height());
 }
 
 void NoteGrid::toggle(uint64_t row, uint64_t beat) {
@@ -361,7 +434,7 @@ AtkObject* NoteGrid::ref_box_accessible(uint64_t i) {
         AtkObject* object = ATK_OBJECT(box);
         atk_object_initialize(object, nullptr);
         atk_object_set_role(object, ATK_ROLE_CHECK_BOX);
-        atk_object_set_name(object, namer(box->row, box->beat).c_str());
+        atk_object_set_name(object, accessible_name(i).c_str());
         atk_object_set_parent(object, gtk_widget_get_accessible(GTK_WIDGET(gobj())));
         accessibles[i] = object;
     }
@@ -502,7 +575,7 @@ Gtk::StateFlags NoteGrid::box_state(uint64_t i) const {
 
 // The box of one state is drawn once into a surface and then copied to every
 // cell that shows it: the theme's drawing is the costly part.
-void NoteGrid::paint_box(const Cairo::RefPtr<Cairo::Context>& cr, int x, int y, Gtk::StateFlags state) {
+void NoteGrid::paint_box(const Cairo::RefPtr<Cairo::Context>& cr, int x, int y, Gtk::StateFlags state, double alpha) {
     const look_t& l = look();
     auto& surface = painted[static_cast<int>(state)];
     if (!surface) {
@@ -517,9 +590,12 @@ void NoteGrid::paint_box(const Cairo::RefPtr<Cairo::Context>& cr, int x, int y, 
         gtk_render_check(check_style, box->cobj(), edges.left, edges.top, l.box_width - outer(edges, true),
                          l.box_height - outer(edges, false));
     }
+    cr->save();
     cr->set_source(surface, x, y);
     cr->rectangle(x, y, l.box_width, l.box_height);
-    cr->fill();
+    cr->clip();
+    cr->paint_with_alpha(alpha);
+    cr->restore();
 }
 
 bool NoteGrid::on_draw(const Cairo::RefPtr<Cairo::Context>& cr) {
@@ -533,6 +609,16 @@ bool NoteGrid::on_draw(const Cairo::RefPtr<Cairo::Context>& cr) {
         !box_at(std::min<double>(x2, get_allocated_width() - 1), std::min<double>(y2, get_allocated_height() - 1),
                 last_row, last_beat))
         return true;
+    if (playing >= first_beat && playing <= last_beat) {
+        // The beat that sounds: its column lit in the theme's selection colour.
+        Gdk::Rectangle column = box_area(0, playing);
+        Gdk::RGBA lit = get_style_context()->get_background_color(Gtk::STATE_FLAG_SELECTED);
+        if (lit.get_alpha() == 0.0)
+            lit.set_rgba(0.2, 0.45, 0.85);
+        cr->set_source_rgba(lit.get_red(), lit.get_green(), lit.get_blue(), 0.35);
+        cr->rectangle(column.get_x(), 0, column.get_width(), get_allocated_height());
+        cr->fill();
+    }
     for (uint64_t r = first_row; r <= last_row; ++r) {
         for (uint64_t b = first_beat; b <= last_beat; ++b) {
             Gdk::Rectangle cell = box_area(r, b);
@@ -540,7 +626,15 @@ bool NoteGrid::on_draw(const Cairo::RefPtr<Cairo::Context>& cr) {
             // centred in the height.
             int x = cell.get_x() + l.box_x;
             int y = cell.get_y() + (cell.get_height() - l.box_height) / 2;
-            paint_box(cr, x, y, box_state(index(r, b)));
+            const uint64_t i = index(r, b);
+            const Gtk::StateFlags state = box_state(i);
+            if (!active[i] || level[i] == full) {
+                paint_box(cr, x, y, state);
+                continue;
+            }
+            // Softer notes: the check fades over an empty box.
+            paint_box(cr, x, y, state & ~Gtk::STATE_FLAG_CHECKED);
+            paint_box(cr, x, y, state, level[i] >= levels[1] ? 0.6 : 0.3);
         }
     }
     if (has_visible_focus() && valid(focus)) {
@@ -560,6 +654,12 @@ bool NoteGrid::on_button_press_event(GdkEventButton* event) {
     uint64_t row, beat;
     if (event->button != 1 || event->type != GDK_BUTTON_PRESS || !box_at(event->x, event->y, row, beat))
         return false;
+    // Control-click on a note that sounds: its next level down, round to the top.
+    if ((event->state & GDK_CONTROL_MASK) && active[index(row, beat)]) {
+        focus_box(row, beat);
+        step_velocity(index(row, beat), -1, true);
+        return true;
+    }
     // As a check button takes the focus when clicked.
     focus_box(row, beat);
     pressed = index(row, beat);
@@ -602,9 +702,31 @@ bool NoteGrid::on_key_press_event(GdkEventKey* event) {
             return false;
         toggle(focus / beats, focus % beats);
         return true;
+    case GDK_KEY_plus:
+    case GDK_KEY_equal:
+    case GDK_KEY_KP_Add:
+        step_velocity(focus, +1, false);
+        return valid(focus) && active[focus];
+    case GDK_KEY_minus:
+    case GDK_KEY_KP_Subtract:
+        step_velocity(focus, -1, false);
+        return valid(focus) && active[focus];
     default:
         return Gtk::DrawingArea::on_key_press_event(event);
     }
+}
+
+bool NoteGrid::on_scroll_event(GdkEventScroll* event) {
+    uint64_t row, beat;
+    if (!box_at(event->x, event->y, row, beat) || !active[index(row, beat)])
+        return false;
+    double dx = 0, dy = 0;
+    const int direction = event->direction == GDK_SCROLL_UP ? +1 : event->direction == GDK_SCROLL_DOWN ? -1
+                          : gdk_event_get_scroll_deltas(reinterpret_cast<GdkEvent*>(event), &dx, &dy) && dy != 0
+                              ? (dy < 0 ? +1 : -1)
+                              : 0;
+    step_velocity(index(row, beat), direction, false);
+    return direction != 0;
 }
 
 // The focus walks from box to box as it did between check buttons: the

@@ -27,6 +27,7 @@ class NoteGrid : public Gtk::DrawingArea {
 public:
     // The accessible name of the box in row r, beat b.
     using namer_t = std::function<Glib::ustring(uint64_t row, uint64_t beat)>;
+    static constexpr uint64_t none = UINT64_MAX;
 
     NoteGrid(uint64_t rows, namer_t namer);
     ~NoteGrid() override;
@@ -42,6 +43,16 @@ public:
     // Toggles a box as a click does; the toggled signal follows.
     void toggle(uint64_t row, uint64_t beat);
     sigc::signal<void, uint64_t, uint64_t>& signal_toggled() { return toggled; }
+
+    // A box's velocity (1 to 127), shown at a glance in three levels: accent,
+    // normal and ghost notes. The user steps an active box's velocity with a
+    // Control-click (round the levels), the scroll wheel and the + and - keys.
+    uint8_t velocity(uint64_t row, uint64_t beat) const;
+    void set_velocity_quietly(uint64_t row, uint64_t beat, uint8_t velocity);
+    sigc::signal<void, uint64_t, uint64_t, uint8_t>& signal_velocity_changed() { return velocity_changed; }
+
+    // The beat that sounds now, shown as a lit column; none: no column.
+    void set_playing_beat(uint64_t beat);
 
     // Puts the keyboard focus on a box (and on this widget).
     void focus_box(uint64_t row, uint64_t beat);
@@ -73,13 +84,12 @@ protected:
     bool on_motion_notify_event(GdkEventMotion* event) override;
     bool on_leave_notify_event(GdkEventCrossing* event) override;
     bool on_key_press_event(GdkEventKey* event) override;
+    bool on_scroll_event(GdkEventScroll* event) override;
     bool on_focus(Gtk::DirectionType direction) override;
     bool on_focus_in_event(GdkEventFocus* event) override;
     bool on_focus_out_event(GdkEventFocus* event) override;
 
 private:
-    static constexpr uint64_t none = UINT64_MAX;
-
     struct look_t {   // the theme's check box, measured once per style
         int cell_width = 0, cell_height = 0;   // one button's size
         int box_x = 0;                         // the box's left edge in its cell
@@ -101,16 +111,23 @@ private:
     void notify_state(uint64_t i, AtkStateType state, bool value);
     void forget_accessibles();
     Gtk::StateFlags box_state(uint64_t i) const;
-    void paint_box(const Cairo::RefPtr<Cairo::Context>& cr, int x, int y, Gtk::StateFlags state);
+    void paint_box(const Cairo::RefPtr<Cairo::Context>& cr, int x, int y, Gtk::StateFlags state, double alpha = 1.0);
+    // One level up or down (or round, from the top down) for an active box.
+    void step_velocity(uint64_t i, int direction, bool round);
+    void redraw_column(uint64_t beat);
+    Glib::ustring accessible_name(uint64_t i) const;
 
     uint64_t rows;
     uint64_t beats = 0;
     namer_t namer;
     std::vector<bool> active;
+    std::vector<uint8_t> level;   // the velocity of each box
+    uint64_t playing = none;      // the beat that sounds
     uint64_t focus = 0;           // the box the focus is on while the widget has it
     uint64_t hover = none;        // under the pointer
     uint64_t pressed = none;      // where the first button went down
     sigc::signal<void, uint64_t, uint64_t> toggled;
+    sigc::signal<void, uint64_t, uint64_t, uint8_t> velocity_changed;
     std::vector<AtkObject*> accessibles;   // made when assistive technology asks
 
     mutable look_t measured;

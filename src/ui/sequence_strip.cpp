@@ -30,7 +30,7 @@ SequenceStrip::~SequenceStrip() = default;
 
 std::unique_ptr<SequenceWidget> SequenceStrip::make_column(uint32_t sprite) const
 {
-    auto column = std::make_unique<SequenceWidget>(sprite_count, static_cast<int>(sprite));
+    auto column = std::make_unique<SequenceWidget>(sprite_count, static_cast<int>(sprite), &colors);
     column->follow_rows_of(&row_source);
     return column;
 }
@@ -42,6 +42,9 @@ void SequenceStrip::rebuild(const Song& song)
         remove(*column);
     columns.clear();
     sprite_count = song.sprites.size();
+    colors.clear();
+    for (const Sprite& sprite : song.sprites)
+        colors.push_back(sprite.color);
     bar = std::make_unique<SeparateWidget>(sprite_count);
     bar->follow_rows_of(&row_source);
     bar->signal_placed().connect(sigc::mem_fun(*this, &SequenceStrip::keep_visible));
@@ -76,6 +79,16 @@ void SequenceStrip::insert_column(uint64_t position, uint32_t sprite)
         ++cursor_at;
     columns.insert(columns.begin() + static_cast<long>(position), std::move(column));
     renumber(position);
+}
+
+void SequenceStrip::set_color(uint64_t sprite, const std::array<uint8_t, 3>& color)
+{
+    if (sprite >= colors.size())
+        return;
+    colors[sprite] = color;
+    for (auto& column : columns)
+        if (column->row_text(sprite) != " ")
+            column->queue_draw();
 }
 
 void SequenceStrip::erase_column(uint64_t position)

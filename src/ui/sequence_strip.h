@@ -26,6 +26,8 @@ public:
     // Every column anew, for a song of that many sprites; the cursor taken away.
     void rebuild(const Song& song);
     void insert_column(uint64_t position, uint32_t sprite);
+    // A sprite's colour, behind its label in its columns.
+    void set_color(uint64_t sprite, const std::array<uint8_t, 3>& color);
     void erase_column(uint64_t position);
     // The playing entry: the cursor stands just after it.
     void place_cursor_after(uint64_t entry);
@@ -57,6 +59,7 @@ private:
 
     const Gtk::Widget& row_source;
     uint64_t sprite_count = 0;
+    SequenceWidget::colors_t colors;
     std::vector<std::unique_ptr<SequenceWidget>> columns;
     std::unique_ptr<SeparateWidget> bar;
     int cursor_at = -1;

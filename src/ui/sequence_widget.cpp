@@ -139,13 +139,26 @@ bool RowTextWidget::on_draw(const Cairo::RefPtr<Cairo::Context>& cr) {
         auto layout = create_pango_layout(text);
         int w, lh;
         layout->get_pixel_size(w, lh);
+        Gdk::RGBA back;
+        if (row_color(i, back)) {
+            cr->set_source_rgb(back.get_red(), back.get_green(), back.get_blue());
+            cr->rectangle(0, y, width, h);
+            cr->fill();
+            // Light text on a dark colour, the theme's own on a light one.
+            if (0.3 * back.get_red() + 0.59 * back.get_green() + 0.11 * back.get_blue() < 0.45) {
+                cr->set_source_rgb(1, 1, 1);
+                cr->move_to((width - w) / 2, y + (h - lh) / 2);
+                layout->show_in_cairo_context(cr);
+                continue;
+            }
+        }
         style->render_layout(cr, (width - w) / 2, y + (h - lh) / 2, layout);
     }
     return true;
 }
 
-SequenceWidget::SequenceWidget(uint64_t sprite_count, int sprite)
-    : Glib::ObjectBase("SequenceWidget"), RowTextWidget(sprite_count), sprite(sprite),
+SequenceWidget::SequenceWidget(uint64_t sprite_count, int sprite, const colors_t* colors)
+    : Glib::ObjectBase("SequenceWidget"), RowTextWidget(sprite_count), sprite(sprite), colors(colors),
       label(sprite_label(static_cast<uint64_t>(sprite))) {
     gtk_widget_class_set_accessible_type(GTK_WIDGET_GET_CLASS(gobj()), column_accessible_get_type());
 }
@@ -154,6 +167,14 @@ SequenceWidget::~SequenceWidget() = default;
 
 Glib::ustring SequenceWidget::row_text(uint64_t i) const {
     return i == static_cast<uint64_t>(sprite) ? label : Glib::ustring(" ");
+}
+
+bool SequenceWidget::row_color(uint64_t i, Gdk::RGBA& color) const {
+    if (!colors || i != static_cast<uint64_t>(sprite) || i >= colors->size())
+        return false;
+    const auto& c = (*colors)[i];
+    color.set_rgba(c[0] / 255.0, c[1] / 255.0, c[2] / 255.0);
+    return true;
 }
 
 Glib::ustring SequenceWidget::widest_text() const {

@@ -6,6 +6,9 @@
 #include <glibmm/ustring.h>
 #include <gtkmm/widget.h>
 
+#include <gdkmm/rgba.h>
+
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -41,6 +44,8 @@ protected:
 
     // The widest text any row shows, measured for the width request.
     virtual Glib::ustring widest_text() const = 0;
+    // The colour behind row i's text, if it has one.
+    virtual bool row_color(uint64_t, Gdk::RGBA&) const { return false; }
 
 private:
     void measure() const;
@@ -54,7 +59,9 @@ private:
 // One sequence entry: sprite v's label in row v, a single space elsewhere.
 class SequenceWidget : public RowTextWidget {
 public:
-    SequenceWidget(uint64_t sprite_count, int sprite);
+    using colors_t = std::vector<std::array<uint8_t, 3>>;   // by sprite
+    // `colors` (the strip's) gives the colour behind the sprite's label.
+    SequenceWidget(uint64_t sprite_count, int sprite, const colors_t* colors = nullptr);
     ~SequenceWidget() override;
 
     Glib::ustring row_text(uint64_t i) const override;
@@ -65,9 +72,11 @@ public:
 
 protected:
     Glib::ustring widest_text() const override;
+    bool row_color(uint64_t i, Gdk::RGBA& color) const override;
 
 private:
     int sprite;
+    const colors_t* colors;
     Glib::ustring label;
     uint64_t position = UINT64_MAX;
 };

@@ -1,5 +1,8 @@
 #include "sprite_window.h"
 
+#include "texts.h"
+
+#include <gtkmm/cssprovider.h>
 
 namespace stepmill {
 
@@ -58,22 +61,38 @@ SpriteWindow::SpriteWindow(uint64_t index, Document& document, const Glib::ustri
     beats_spin.set_value(static_cast<double>(document.song().sprites[index].beats));
     beats_box.pack_start(beats_label, Gtk::PACK_SHRINK, 0);
     beats_box.pack_start(beats_spin, Gtk::PACK_SHRINK, 0);
+    color_button.set_title(texts::color_title);
+    color_button.set_tooltip_text(texts::color_title);
+    show_color();
+    color_button.signal_color_set().connect(sigc::mem_fun(*this, &SpriteWindow::on_color_set));
+    beats_box.pack_end(color_button, Gtk::PACK_SHRINK, 0);
     get_content_area()->add(beats_box);
     note_grid.signal_toggled().connect(sigc::mem_fun(*this, &SpriteWindow::on_note_toggled));
+    note_grid.signal_velocity_changed().connect([this](uint64_t row, uint64_t beat, uint8_t velocity) {
+        this->document.set_velocity(this->index, beat, drum_note_table[row].note, velocity);
+    });
     note_grid.set_hexpand(true);
     note_grid.set_vexpand(true);
-    // Column 1 stays empty, as the labels' neighbour in the layout; the boxes
-    // span every row, which are all of one height so they meet the labels.
+    // Column 1 holds each row's mute and solo; the boxes span every row,
+    // which are all of one height so they meet the labels.
     grid.set_row_spacing(0);
     grid.set_row_homogeneous(true);
     grid.attach(note_grid, 2, 0, 1, static_cast<int>(drum_note_count));
     for (uint64_t r = 0; r < drum_note_count; ++r) {
-        auto label = std::make_unique<Gtk::Label>(drum_note_table[r].name);
-        label->set_hexpand(true);
-        label->set_vexpand(true);
-        grid.attach(*label, 0, static_cast<int>(r), 1, 1);
-        row_labels.push_back(std::move(label));
+        auto row = std::make_unique<DrumRow>(drum_note_table[r]);
+        row->label.set_hexpand(true);
+        row->label.set_vexpand(true);
+        grid.attach(row->label, 0, static_cast<int>(r), 1, 1);
+        grid.attach(row->switches, 1, static_cast<int>(r), 1, 1);
+        row->mute.signal_toggled().connect([this, r] {
+            this->document.set_mute(drum_note_table[r].note, rows[r]->mute.get_active());
+        });
+        row->solo.signal_toggled().connect([this, r] {
+            this->document.set_solo(drum_note_table[r].note, rows[r]->solo.get_active());
+        });
+        rows.push_back(std::move(row));
     }
+    show_mute_and_solo();
     build_grid();
     get_content_area()->add(grid);
 
@@ -91,6 +110,62 @@ SpriteWindow::SpriteWindow(uint64_t index, Document& document, const Glib::ustri
 
 SpriteWindow::~SpriteWindow() { document_connection.disconnect(); }
 
+// The row's switches as small as its text line, so that the rows stay as
+// tall as the check boxes beside them.
+const Glib::RefPtr<Gtk::CssProvider>& switch_style() {
+    static const Glib::RefPtr<Gtk::CssProvider> style = [] {
+        auto css = Gtk::CssProvider::create();
+        try {
+            css->load_from_data("button { padding: 0 4px; min-height: 0; min-width: 0; font-size: smaller; }");
+        } catch (const Glib::Error&) {
+            // The theme's own size then: taller rows, nothing lost.
+        }
+        return css;
+    }();
+    return style;
+}
+
+SpriteWindow::DrumRow::DrumRow(const DrumNote& drum)
+    : label(drum.name), switches(Gtk::ORIENTATION_HORIZONTAL, 0), mute("M"), solo("S") {
+    for (auto [button, what] : {std::pair<Gtk::ToggleButton*, const char*>{&mute, texts::mute_prefix},
+                                {&solo, texts::solo_prefix}}) {
+        button->get_style_context()->add_provider(switch_style(), GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+        button->set_valign(Gtk::ALIGN_CENTER);
+        button->set_focus_on_click(false);
+        button->set_tooltip_text(what + Glib::ustring(drum.name));
+        button->get_accessible()->set_name(what + Glib::ustring(drum.name));
+        switches.pack_start(*button, Gtk::PACK_SHRINK, 0);
+    }
+}
+
+// The song's mute and solo on the rows (a button set to what the song has
+// asks the document for nothing).
+void SpriteWindow::show_mute_and_solo() {
+    const Song& song = document.song();
+    for (uint64_t r = 0; r < rows.size(); ++r) {
+        rows[r]->mute.set_active(song.mute.test(drum_note_table[r].note));
+        rows[r]->solo.set_active(song.solo.test(drum_note_table[r].note));
+    }
+}
+
+void SpriteWindow::show_color() {
+    const auto& c = document.song().sprites[index].color;
+    Gdk::RGBA color;
+    color.set_rgba_u(static_cast<gushort>(c[0] * 257), static_cast<gushort>(c[1] * 257),
+                     static_cast<gushort>(c[2] * 257));
+    color_button.set_rgba(color);
+}
+
+void SpriteWindow::on_color_set() {
+    const Gdk::RGBA color = color_button.get_rgba();
+    document.set_color(index, static_cast<uint8_t>(color.get_red_u() / 257),
+                       static_cast<uint8_t>(color.get_green_u() / 257), static_cast<uint8_t>(color.get_blue_u() / 257));
+}
+
+void SpriteWindow::show_step(uint64_t beat) {
+    note_grid.set_playing_beat(beat);
+}
+
 // The dialog's own handler has already answered with the delete response,
 // which hid the editor; returning true keeps it from being destroyed.
 bool SpriteWindow::on_delete_event(GdkEventAny*) { return true; }
@@ -101,7 +176,14 @@ void SpriteWindow::build_grid() {
     // Quietly: building makes no sound.
     for (uint64_t r = 0; r < drum_note_count; ++r)
         for (uint64_t b = 0; b < sprite.beats; ++b)
-            note_grid.set_active_quietly(r, b, sprite.notes[b].test(drum_note_table[r].note));
+            show_note(r, b);
+}
+
+void SpriteWindow::show_note(uint64_t row, uint64_t beat) {
+    const Sprite& sprite = document.song().sprites[index];
+    const uint8_t note = drum_note_table[row].note;
+    note_grid.set_active_quietly(row, beat, sprite.notes[beat].test(note));
+    note_grid.set_velocity_quietly(row, beat, sprite.velocity(beat, note));
 }
 
 void SpriteWindow::on_note_toggled(uint64_t row, uint64_t beat) {
@@ -115,17 +197,29 @@ void SpriteWindow::on_note_toggled(uint64_t row, uint64_t beat) {
 
 void SpriteWindow::on_document_changed(const DocumentChange& change) {
     using Kind = DocumentChange::Kind;
-    if (change.sprite != index || (change.kind != Kind::note && change.kind != Kind::beats))
-        return;
-    const Sprite& sprite = document.song().sprites[index];
-    if (change.kind == Kind::beats) {
-        beats_spin.set_value(static_cast<double>(sprite.beats));
-        build_grid();
+    if (change.kind == Kind::mute || change.kind == Kind::solo) {
+        show_mute_and_solo();
         return;
     }
-    for (uint64_t r = 0; r < drum_note_count; ++r)
-        if (drum_note_table[r].note == change.note && change.beat < note_grid.beat_count())
-            note_grid.set_active_quietly(r, change.beat, sprite.notes[change.beat].test(change.note));
+    if (change.sprite != index)
+        return;
+    switch (change.kind) {
+    case Kind::beats:
+        beats_spin.set_value(static_cast<double>(document.song().sprites[index].beats));
+        build_grid();
+        break;
+    case Kind::color:
+        show_color();
+        break;
+    case Kind::note:
+    case Kind::velocity:
+        for (uint64_t r = 0; r < drum_note_count; ++r)
+            if (drum_note_table[r].note == change.note && change.beat < note_grid.beat_count())
+                show_note(r, change.beat);
+        break;
+    default:
+        break;
+    }
 }
 
 void SpriteWindow::on_response(int id) {

@@ -6,6 +6,8 @@
 #include "note_grid.h"
 
 #include <gtkmm/box.h>
+#include <gtkmm/colorbutton.h>
+#include <gtkmm/togglebutton.h>
 #include <gtkmm/dialog.h>
 #include <gtkmm/grid.h>
 #include <gtkmm/label.h>
@@ -40,6 +42,8 @@ public:
     sigc::signal<void, uint64_t>& signal_play_stop() { return play_stop; }
     // A note switched on, to be heard at once.
     sigc::signal<void, uint8_t>& signal_preview() { return preview; }
+    // The beat of this sprite that sounds now (NoteGrid::none: none).
+    void show_step(uint64_t beat);
 
 protected:
     void on_response(int response_id) override;
@@ -47,17 +51,30 @@ protected:
     bool on_delete_event(GdkEventAny* event) override;
 
 private:
+    // A drum's row: its name, and its mute and solo (song-wide).
+    struct DrumRow {
+        explicit DrumRow(const DrumNote& drum);
+        Gtk::Label label;
+        Gtk::Box switches;
+        Gtk::ToggleButton mute, solo;
+    };
+
     void on_note_toggled(uint64_t row, uint64_t beat);
     void on_document_changed(const DocumentChange& change);
+    void on_color_set();
     void build_grid();
+    void show_note(uint64_t row, uint64_t beat);
+    void show_mute_and_solo();
+    void show_color();
 
     uint64_t index;
     Document& document;
     Gtk::Label beats_label;
     Gtk::SpinButton beats_spin;
+    Gtk::ColorButton color_button;
     Gtk::Box beats_box;
     Gtk::Grid grid;
-    std::vector<std::unique_ptr<Gtk::Label>> row_labels;
+    std::vector<std::unique_ptr<DrumRow>> rows;
     NoteGrid note_grid;   // every row's boxes, beside the labels
     sigc::connection document_connection;
     sigc::signal<void, uint64_t> play_stop;

@@ -21,6 +21,16 @@ const char* const bpm_label = "beat per minute";
 const char* const play_stop = "再生/停止";
 const char* const device_failed = "演奏を止めました。MIDI出力装置が使えません: ";
 const char* const untitled = "無題のソング";
+const char* const swing_label = "swing";
+const char* const channel_label = "channel";
+const char* const clock_label = "MIDI clock";
+const char* const follow_label = "JACK transport";
+const char* const master_label = "timebase master";
+const char* const master_refused = "タイムベースマスターになれません。ほかのプログラムがマスターです。";
+
+const char* const color_title = "スプライトの色";
+const char* const mute_prefix = "ミュート ";
+const char* const solo_prefix = "ソロ ";
 
 const char* const overwrite_title = "上書き確認";
 const char* const overwrite_suffix = " に上書き保存してもよろしいですか?";

@@ -17,6 +17,17 @@ extern const char* const bpm_label;          // "beat per minute"
 extern const char* const play_stop;          // "再生/停止"
 extern const char* const device_failed;      // before the device layer's reason
 extern const char* const untitled;           // the name of a song never saved
+extern const char* const swing_label;        // "swing"
+extern const char* const channel_label;      // "channel"
+extern const char* const clock_label;        // "MIDI clock"
+extern const char* const follow_label;       // the JACK transport's check box
+extern const char* const master_label;       // the timebase master's check box
+extern const char* const master_refused;     // another program is the master
+
+// Sprite editor.
+extern const char* const color_title;        // the colour button's chooser
+extern const char* const mute_prefix;        // before the drum's name
+extern const char* const solo_prefix;
 
 // Files: the messages of the file commands, the unsaved-changes question and
 // the offer of a recovered song.

@@ -307,7 +307,7 @@ def session(stepmill, probe_path, trm_dump, work, shots):
         columns = ["列 %d スプライト %s" % (i + 1, key) for i, key in enumerate(SEQUENCE_KEYS)]
         wait_for("the strip's columns %r" % columns, lambda: [
             n.name for n in find_all(frame, lambda n: n.name.startswith("列 "))] == columns, 5)
-        find(frame, "spin button").queryValue().currentValue = BPM
+        find(frame, "spin button", "beat per minute").queryValue().currentValue = BPM
         screenshot(shots, "sequence")
 
         # 4. Play a few bars and stop, by mouse. The button is found first:

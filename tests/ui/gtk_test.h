@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 #include <gtkmm/application.h>
 #include <gtkmm/container.h>
+#include <gtkmm/spinbutton.h>
 #include <gtkmm/window.h>
 
 #include <chrono>
@@ -38,6 +39,8 @@ protected:
     std::string song_text() const;
     // Sprite i's editor, presented.
     stepmill::SpriteWindow& editor(uint64_t i);
+    // The main window's spin button of that label ("beat per minute", "swing", "channel").
+    Gtk::SpinButton& control(const char* label);
     // Runs the application until it quits or `limit` passes; whether the
     // window ended it.
     bool runs_until_quit(std::chrono::milliseconds limit);

@@ -89,6 +89,13 @@ stepmill::SpriteWindow& WindowTest::editor(uint64_t i)
     return *found;
 }
 
+Gtk::SpinButton& WindowTest::control(const char* label)
+{
+    return find_one<Gtk::SpinButton>(*window, [label](Gtk::SpinButton& spin) {
+        return spin.get_accessible()->get_name() == label;
+    });
+}
+
 bool WindowTest::runs_until_quit(std::chrono::milliseconds limit)
 {
     bool timed_out = false;

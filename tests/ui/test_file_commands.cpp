@@ -225,7 +225,7 @@ TEST_F(FileCommands, Open)
         auto& strip = stepmill_test::find_one<SequenceStrip>(*window);
         EXPECT_EQ(strip.size(), window->document().song().sequence.size());
         EXPECT_EQ(strip.cursor(), -1);
-        EXPECT_EQ(stepmill_test::find_one<Gtk::SpinButton>(*window).get_value(),
+        EXPECT_EQ(control("beat per minute").get_value(),
                   c.sprites == 40 ? 150.0 : opens ? 90.0 : 120.0);
     }
 

@@ -28,7 +28,7 @@ namespace {
 
 class Window : public stepmill_test::WindowTest {
 protected:
-    Gtk::SpinButton& tempo() { return stepmill_test::find_one<Gtk::SpinButton>(*window); }
+    Gtk::SpinButton& tempo() { return control("beat per minute"); }
     Gtk::Button& play()
     {
         return stepmill_test::find_one<Gtk::Button>(*window, [](Gtk::Button& b) { return b.get_label() == "再生/停止"; });

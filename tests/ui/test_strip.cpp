@@ -132,7 +132,7 @@ TEST_F(Strip, MissingSpritesAndAFocusedTempo)
         press(key);
     EXPECT_EQ(sequence(), (std::vector<uint32_t>{11, 9}));
 
-    auto& tempo = stepmill_test::find_one<Gtk::SpinButton>(*window);
+    auto& tempo = control("beat per minute");
     tempo.grab_focus();
     ASSERT_TRUE(tempo.has_focus());
     press(GDK_KEY_5);
