@@ -53,6 +53,7 @@ public:
 
     // The beat that sounds now, shown as a lit column; none: no column.
     void set_playing_beat(uint64_t beat);
+    uint64_t playing_beat() const { return playing; }
 
     // Puts the keyboard focus on a box (and on this widget).
     void focus_box(uint64_t row, uint64_t beat);

@@ -13,6 +13,8 @@
 #include <glibmm/main.h>
 #include <glib/gstdio.h>
 #include <gtkmm/accellabel.h>
+#include <gtkmm/checkbutton.h>
+#include <gtkmm/colorbutton.h>
 #include <gtkmm/menu.h>
 #include <gtkmm/menubar.h>
 #include <gtkmm/separatormenuitem.h>
@@ -46,6 +48,36 @@ protected:
             if (message.bytes.size() == 3 && message.bytes[0] == 0x99 && message.bytes[2] > 0)
                 notes.push_back(message.bytes[1]);
         return notes;
+    }
+    Gtk::CheckButton& check(const char* label)
+    {
+        return stepmill_test::find_one<Gtk::CheckButton>(*window, [label](Gtk::CheckButton& b) {
+            return b.get_label() == label;
+        });
+    }
+    // Row r's mute or solo in sprite 3's editor.
+    Gtk::ToggleButton& row_switch(uint64_t r, const char* prefix)
+    {
+        const Glib::ustring name = prefix + Glib::ustring(drum_note_table[r].name);
+        return stepmill_test::find_one<Gtk::ToggleButton>(editor(3), [&name](Gtk::ToggleButton& b) {
+            return b.get_accessible()->get_name() == name;
+        });
+    }
+    // A Control-click on the box of row r, beat b of sprite 3's editor.
+    void control_click(uint64_t r, uint64_t b)
+    {
+        auto& grid = stepmill_test::find_one<NoteGrid>(editor(3));
+        stepmill_test::settle_frame(grid);
+        const Gdk::Rectangle area = grid.box_area(r, b);
+        GdkEvent* event = gdk_event_new(GDK_BUTTON_PRESS);
+        event->button.window = GDK_WINDOW(g_object_ref(grid.get_window()->gobj()));
+        event->button.button = 1;
+        event->button.state = GDK_CONTROL_MASK;
+        event->button.x = area.get_x() + area.get_width() / 2.0;
+        event->button.y = area.get_y() + area.get_height() / 2.0;
+        gdk_event_set_device(event, gdk_seat_get_pointer(gdk_display_get_default_seat(gdk_display_get_default())));
+        gtk_main_do_event(event);
+        gdk_event_free(event);
     }
     std::string write_song(const std::string& name, const std::string& text)
     {
@@ -230,7 +262,8 @@ TEST_F(Window, UndoAndRedoEveryEdit)
     const auto grid_view = [this] {
         auto& grid = stepmill_test::find_one<NoteGrid>(editor(3));
         std::string boxes = std::to_string(grid.beat_count()) + ":";
-        for (uint64_t b = 0; b < grid.beat_count(); ++b) boxes += grid.get_active(3, b) ? "x" : ".";
+        for (uint64_t b = 0; b < grid.beat_count(); ++b)
+            boxes += grid.get_active(3, b) ? std::to_string(grid.velocity(3, b)) + " " : ". ";
         return boxes;
     };
     const std::vector<Case> cases = {
@@ -247,6 +280,23 @@ TEST_F(Window, UndoAndRedoEveryEdit)
          strip_view},
         {"a tempo drag", [this] { for (double v : {130.0, 131.0, 140.0}) tempo().set_value(v); },
          [this] { return std::to_string(int(tempo().get_value())); }},
+        {"a swing drag", [this] { for (double v : {60.0, 66.0}) control("swing").set_value(v); },
+         [this] { return std::to_string(int(control("swing").get_value())); }},
+        {"the channel", [this] { control("channel").set_value(2); },
+         [this] { return std::to_string(int(control("channel").get_value())); }},
+        {"the MIDI clock", [this] { check("MIDI clock").set_active(true); },
+         [this] { return std::to_string(check("MIDI clock").get_active()); }},
+        {"a velocity by Control-click", [this] { control_click(3, 5); }, grid_view},
+        {"a row muted", [this] { row_switch(3, "ミュート ").set_active(true); },
+         [this] { return std::to_string(row_switch(3, "ミュート ").get_active()); }},
+        {"a row soloed", [this] { row_switch(8, "ソロ ").set_active(true); },
+         [this] { return std::to_string(row_switch(8, "ソロ ").get_active()); }},
+        {"a colour", [this] {
+             auto& button = stepmill_test::find_one<Gtk::ColorButton>(editor(3));
+             button.set_rgba(Gdk::RGBA("#204080"));
+             g_signal_emit_by_name(button.gobj(), "color-set");
+         },
+         [this] { return stepmill_test::find_one<Gtk::ColorButton>(editor(3)).get_rgba().to_string(); }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

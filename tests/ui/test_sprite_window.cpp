@@ -269,6 +269,55 @@ TEST_F(Editor, PlayStop)
     EXPECT_EQ(platform.sent.back().bytes, (std::vector<unsigned char>{0x99, 40, 127})) << "still playing";
 }
 
+// Velocities stepped by the keys, the scroll wheel and a Control-click, told
+// by the box's accessible name; while the sprite plays, the beat heard is lit.
+TEST_F(Editor, VelocitiesAndThePlayingStep)
+{
+    open_with("bpm: 240\nsprites: 1\nbeats: 4\nbeat: 0 42\nbeat: 1 42\nbeat: 2 42\nbeat: 3 42\nsprite end\n");
+    SpriteWindow& editor = present(0);
+    NoteGrid& boxes = grid(editor);
+    const auto scroll = [&](uint64_t beat, GdkScrollDirection direction) {
+        const Gdk::Rectangle area = boxes.box_area(8, beat);
+        GdkEvent* event = gdk_event_new(GDK_SCROLL);
+        event->scroll.window = GDK_WINDOW(g_object_ref(boxes.get_window()->gobj()));
+        event->scroll.direction = direction;
+        event->scroll.x = area.get_x() + 2;
+        event->scroll.y = area.get_y() + 2;
+        gdk_event_set_device(event, gdk_seat_get_pointer(gdk_display_get_default_seat(gdk_display_get_default())));
+        gtk_main_do_event(event);
+        gdk_event_free(event);
+    };
+    boxes.focus_box(8, 1);
+    press(GDK_KEY_minus, GdkModifierType(0), &editor);
+    scroll(2, GDK_SCROLL_DOWN);
+    scroll(2, GDK_SCROLL_DOWN);
+    scroll(3, GDK_SCROLL_DOWN);
+    scroll(3, GDK_SCROLL_UP);
+    scroll(3, GDK_SCROLL_UP);   // no higher than full
+    struct { uint64_t beat; uint8_t velocity; const char* name; } expected[] = {
+        {0, 127, "クローズド・ハイハット 1"}, {1, 96, "クローズド・ハイハット 2, 96"},
+        {2, 48, "クローズド・ハイハット 3, 48"}, {3, 127, "クローズド・ハイハット 4"}};
+    for (const auto& e : expected) {
+        EXPECT_EQ(window->document().song().sprites[0].velocity(e.beat, 42), e.velocity) << e.beat;
+        EXPECT_STREQ(atk_object_get_name(boxes.box_accessible(8, e.beat)), e.name);
+    }
+    press(GDK_KEY_plus, GdkModifierType(0), &editor);
+    EXPECT_EQ(window->document().song().sprites[0].velocity(1, 42), 127);
+
+    respond(editor, response_play_stop);
+    std::vector<uint64_t> lit;
+    for (int i = 0; i < 12; ++i) {
+        platform.advance(3000);   // a quarter of a beat at 240 bpm
+        stepmill_test::run_main_loop_for(std::chrono::milliseconds(40));
+        for (uint64_t b = 0; b < 4; ++b)
+            if (boxes.playing_beat() == b && (lit.empty() || lit.back() != b)) lit.push_back(b);
+    }
+    EXPECT_EQ(lit, (std::vector<uint64_t>{0, 1, 2})) << "each beat lit as it is heard";
+    respond(editor, response_play_stop);
+    stepmill_test::run_main_loop_for(std::chrono::milliseconds(40));
+    EXPECT_EQ(boxes.playing_beat(), NoteGrid::none);
+}
+
 // The window manager's close hides the editor and keeps it, with a spin
 // value that was never applied; presented again it works.
 TEST_F(Editor, ClosingHidesAndKeeps)
