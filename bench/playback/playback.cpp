@@ -26,6 +26,7 @@
 #include <glibmm/main.h>
 #include <jack/jack.h>
 #include <jack/midiport.h>
+#include <jack/transport.h>
 
 #include <signal.h>
 #include <sys/resource.h>
@@ -34,6 +35,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -207,6 +209,7 @@ struct result_t {
     double cpu = 0;                                   // % of one core
     double late_p99_us = -1, late_max_us = -1;        // sender thread only
     int xruns = -1;                                   // engine only
+    double pulse_p99 = -1, pulse_max = -1;            // MIDI clock: error of each pulse, frames
 };
 
 // Two processes that keep both cores busy until killed.
@@ -222,6 +225,21 @@ std::vector<pid_t> busy_loops()
         pids.push_back(pid);
     }
     return pids;
+}
+
+// Each clock pulse against its place: 24 a quarter note from the first one.
+void measure_pulses(const Song& song, const std::vector<probe_process_t::event_t>& heard, result_t& r)
+{
+    std::vector<uint32_t> pulses;
+    for (const auto& e : heard)
+        if (e.bytes.size() == 1 && e.bytes[0] == 0xF8) pulses.push_back(e.frame);
+    if (pulses.size() < 2) return;
+    const double spacing = rate * 60.0 / double(song.bpm) / 24.0;
+    std::vector<double> errors;
+    for (size_t k = 0; k < pulses.size(); ++k)
+        errors.push_back(std::fabs(double(uint32_t(pulses[k] - pulses[0])) - std::round(double(k) * spacing)));
+    r.pulse_p99 = percentile(errors, 0.99);
+    r.pulse_max = *std::max_element(errors.begin(), errors.end());
 }
 
 void measure(const Song& song, const std::vector<probe_process_t::event_t>& heard, result_t& r)
@@ -277,6 +295,7 @@ bool run(way_t way, load_t load, double seconds, result_t& r)
     if (!probe.wait_ready()) return false;
     Song song;
     fill_demanding_song(song);
+    song.clock = way != way_t::mainloop;   // the engine's clock rides along
     auto loop = Glib::MainLoop::create();
     std::unique_ptr<midi_platform_t> through_rtmidi;
     std::unique_ptr<Player> player;
@@ -334,20 +353,22 @@ bool run(way_t way, load_t load, double seconds, result_t& r)
     if (old_out) old_out->closePort();
     usleep(300000);   // the last period reaches the probe
     measure(song, probe.events(), r);
+    if (song.clock) measure_pulses(song, probe.events(), r);
     return true;
 }
 
 // Each run in a process of its own, so that what one way leaves behind
 // (RtMidi's JACK outputs are never destroyed) costs the next nothing.
-bool run_alone(way_t way, load_t load, double seconds, result_t& r)
+template <class result, class measure_t>
+bool alone(result& r, measure_t&& measure)
 {
     int fds[2];
     if (pipe(fds) != 0) return false;
     pid_t pid = fork();
     if (pid == 0) {
         close(fds[0]);
-        result_t mine;
-        bool ok = run(way, load, seconds, mine);
+        result mine{};
+        bool ok = measure(mine);
         if (ok && write(fds[1], &mine, sizeof mine) != ssize_t(sizeof mine)) ok = false;
         _exit(ok ? 0 : 1);
     }
@@ -357,6 +378,63 @@ bool run_alone(way_t way, load_t load, double seconds, result_t& r)
     int status = 0;
     if (pid > 0) waitpid(pid, &status, 0);
     return ok && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// Another program on the server, which rolls the transport and notes the
+// first period it rolls in.
+class roller_t {
+public:
+    roller_t() : client(jack_client_open("roller", JackNoStartServer, nullptr))
+    {
+        if (!client) return;
+        jack_set_process_callback(client, process, this);
+        jack_activate(client);
+    }
+    ~roller_t()
+    {
+        if (client) jack_client_close(client);
+    }
+    std::atomic<uint32_t> first_rolling{0};
+    jack_client_t* client;
+
+private:
+    static int process(jack_nframes_t, void* self)
+    {
+        auto* r = static_cast<roller_t*>(self);
+        if (jack_transport_query(r->client, nullptr) == JackTransportRolling && r->first_rolling.load() == 0)
+            r->first_rolling.store(jack_last_frame_time(r->client));
+        return 0;
+    }
+};
+
+// Frames from the transport's first rolling period to the first note.
+bool transport_latency(double& frames)
+{
+    probe_process_t probe;
+    midi_out.reset(create_midi_out());
+    roller_t roller;
+    if (!probe.wait_ready() || !midi_out->open("probe:in") || !roller.client) return false;
+    Song song;
+    fill_demanding_song(song);
+    Player player;
+    player.set_follow_transport(true);
+    player.update(song);
+    usleep(200000);
+    jack_transport_locate(roller.client, 0);
+    jack_transport_start(roller.client);
+    auto loop = Glib::MainLoop::create();
+    Glib::signal_timeout().connect_once([&] { loop->quit(); }, 500);
+    loop->run();
+    jack_transport_stop(roller.client);
+    player.set_follow_transport(false);
+    midi_out.reset();
+    usleep(100000);
+    for (const auto& e : probe.events())
+        if (e.bytes.size() == 3 && e.bytes[0] == 0x99 && e.bytes[2] != 0) {
+            frames = double(int32_t(e.frame - roller.first_rolling.load()));
+            return true;
+        }
+    return false;
 }
 
 }  // namespace
@@ -375,9 +453,9 @@ int main(int argc, char** argv)
     std::printf("errors: |note-on frame - its frame on the song's grid|, the grid placed on the median; "
                 "drift: mean error of the last tenth - first tenth; cpu: the whole process, %% of one core; "
                 "late: the sender thread's send time after the due time\n");
-    std::printf("%6s %8s %5s %8s %8s %5s %7s %6s %6s %8s %8s %8s %8s %6s %9s %9s %6s\n", "period", "way", "load",
-                "expected", "received", "order", "med_fr", "p99_fr", "max_fr", "med_us", "p99_us", "max_us",
-                "drift_us", "cpu_%", "late_p99", "late_max", "xruns");
+    std::printf("%6s %8s %5s %8s %8s %5s %7s %6s %6s %8s %8s %8s %8s %6s %9s %9s %6s %9s %9s\n", "period", "way",
+                "load", "expected", "received", "order", "med_fr", "p99_fr", "max_fr", "med_us", "p99_us", "max_us",
+                "drift_us", "cpu_%", "late_p99", "late_max", "xruns", "pulse_p99", "pulse_max");
     bool all = true;
     for (unsigned period : periods) {
         std::string server = "stepmill-bench-" + std::to_string(getpid()) + "-" + std::to_string(period);
@@ -393,7 +471,7 @@ int main(int argc, char** argv)
             for (load_t load : {load_t::idle, load_t::busy, load_t::stall}) {
                 if (way == way_t::bare && load != load_t::idle) continue;
                 result_t r;
-                if (!run_alone(way, load, seconds, r)) {
+                if (!alone(r, [&](result_t& mine) { return run(way, load, seconds, mine); })) {
                     std::printf("%6u %8s %5s  (could not open the probe or the port)\n", period, name_of(way),
                                 name_of(load));
                     all = false;
@@ -408,12 +486,23 @@ int main(int argc, char** argv)
                 else
                     std::printf(" %9s %9s", "-", "-");
                 if (r.xruns >= 0)
-                    std::printf(" %6d\n", r.xruns);
+                    std::printf(" %6d", r.xruns);
                 else
-                    std::printf(" %6s\n", "-");
+                    std::printf(" %6s", "-");
+                if (r.pulse_p99 >= 0)
+                    std::printf(" %9.1f %9.1f\n", r.pulse_p99, r.pulse_max);
+                else
+                    std::printf(" %9s %9s\n", "-", "-");
                 std::fflush(stdout);
             }
         }
+        double latency = 0;
+        if (alone(latency, [](double& mine) { return transport_latency(mine); }))
+            std::printf("%6u  another program starts the JACK transport: the first note %.0f frames after the first "
+                        "period it rolls in\n",
+                        period, latency);
+        else
+            std::printf("%6u  transport start: could not measure\n", period), all = false;
         std::system((std::string(JACK_SERVER_SCRIPT) + " stop " + server).c_str());
     }
     return all ? 0 : 1;
