@@ -75,8 +75,10 @@ midi_driver_t* Player::ready_driver()
         error_lines_t errors;
         midi_out->close();
         if (!name.empty() && midi_out->open(name.c_str())) {
-            // A new client: it follows the transport as the old one did.
+            // A new client: it follows the transport, and is its master, as
+            // the old one was.
             if (following) set_follow_transport(true);
+            if (master) set_timebase_master(true);
             return midi_out->driver();
         }
         reason = errors.str();
@@ -170,7 +172,8 @@ bool Player::set_timebase_master(bool on)
 {
     midi_driver_t* d = driver();
     post(play_command_t());   // the engine learns the driver's rate
-    return d && d->set_timebase_master(on);
+    master = d && d->set_timebase_master(on) && on;
+    return master == on;
 }
 
 void Player::preview(uint8_t note)

@@ -70,6 +70,7 @@ private:
     sigc::connection poll_timer;
     bool playing = false;
     bool following = false;
+    bool master = false;
     uint32_t generation = 0;
     bool position_reported = false;
     uint64_t last_position = 0;
