@@ -128,6 +128,7 @@ MainWindow::MainWindow(int argc, char** argv, const Glib::RefPtr<Gtk::Applicatio
     player.position_changed.connect(sigc::mem_fun(*this, &MainWindow::on_player_position));
     player.device_failed.connect(sigc::mem_fun(*this, &MainWindow::on_device_failed));
     doc.signal_changed().connect(sigc::mem_fun(*this, &MainWindow::on_document_changed));
+    player.update(doc.song());   // the preview's channel is the song's from the start
 
     add(main_box);
     set_size_request(640, 768);

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <sstream>
 #include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -57,6 +58,7 @@ bool probe_process_t::stop()
 
 void probe_process_t::read_lines()
 {
+    reader_id = static_cast<pid_t>(syscall(SYS_gettid));
     FILE* in = fdopen(dup(from_probe), "r");
     char line[8192];
     while (in && std::fgets(line, sizeof line, in)) {
