@@ -4,6 +4,7 @@
 #include <jack/transport.h>
 
 #include <chrono>
+#include <cstdint>
 #include <cmath>
 #include <cstring>
 #include <thread>
@@ -281,7 +282,9 @@ void midi_jack_driver_t::on_timebase(jack_transport_state_t, jack_nframes_t, jac
     double quarter = 0.0, bpm = 0.0;
     if (src) src->describe(position->frame, quarter, bpm);
     driver->source.leave();
-    if (!(bpm > 0.0)) return;
+    // Nothing to say before the source knows its tempo and rate (or past
+    // any bar JACK's fields can count).
+    if (!(bpm > 0.0) || !(quarter >= 0.0 && quarter < 4.0 * INT32_MAX)) return;
     constexpr double ticks = 1920.0;
     const double bar = std::floor(quarter / 4.0), in_bar = quarter - bar * 4.0, beat = std::floor(in_bar);
     position->valid = JackPositionBBT;
