@@ -65,25 +65,6 @@ struct rig_t {
 
 }  // namespace
 
-// Every note on its frame, whatever the period, the start message first and
-// at the first beat's frame, the stop message after the last note.
-TEST(Player, NotesOnTheirFramesAtAnyPeriod)
-{
-    for (uint64_t period : {16u, 64u, 1024u, 4096u}) {
-        rig_t rig;
-        rig.sprite(8, {{0, 36}, {1, 37}, {2, 38}, {3, 39}, {4, 40}, {5, 41}, {6, 42}, {7, 43}});
-        rig.platform.advance(1000);   // the timeline does not begin at the start
-        rig.origin = rig.platform.now();
-        rig.player.start_sprite(rig.song, 0);
-        timed_t expected = {{0, start_message}};
-        for (uint64_t i = 0; i < 20; ++i) expected.push_back(on(96000 * (i / 8) + 12000 * (i % 8), uint8_t(36 + i % 8)));
-        EXPECT_EQ(rig.run(96000 * 2 + 12000 * 3 + 1, period), expected) << "period " << period;
-        const uint64_t stopped = rig.platform.now() - rig.origin;
-        rig.player.stop();
-        EXPECT_EQ(rig.run(96000), (timed_t{{stopped, stop_message}})) << "nothing after the stop";
-    }
-}
-
 // A sequence's notes, each note's end next to its new start; its positions
 // delivered when heard; edits and a tempo change heard from the next beat.
 TEST(Player, SequenceEditsAndTempo)

@@ -10,16 +10,11 @@
 
 #include <gtest/gtest.h>
 #include <gtkmm/application.h>
-#include <gtkmm/container.h>
+#include <gtkmm/button.h>
 #include <gtkmm/spinbutton.h>
-#include <gtkmm/window.h>
 
 #include <chrono>
 #include <deque>
-#include <functional>
-#include <memory>
-#include <string>
-#include <vector>
 
 namespace stepmill_test {
 
@@ -32,6 +27,8 @@ protected:
     // shown with the keyboard focus (Xvfb has no window manager to give it).
     void open_window(const std::string& song = "");
     void close_window();
+    // Writes `text` to a file of that name in the state folder; its path.
+    std::string write_file(const std::string& name, const std::string& text);
     // A key press as the toolkit delivers it to `target` (the main window by
     // default), then the next frame; whether the window handled it.
     bool press(guint keyval, GdkModifierType state = GdkModifierType(0), Gtk::Window* target = nullptr);
@@ -41,6 +38,7 @@ protected:
     stepmill::SpriteWindow& editor(uint64_t i);
     // The main window's spin button of that label ("beat per minute", "swing", "channel").
     Gtk::SpinButton& control(const char* label);
+    Gtk::Button& play_button();
     // Runs the application until it quits or `limit` passes; whether the
     // window ended it.
     bool runs_until_quit(std::chrono::milliseconds limit);
@@ -62,6 +60,12 @@ W& find_one(Gtk::Widget& root, const std::function<bool(W&)>& match = nullptr)
 }
 
 bool show_focused(Gtk::Window& window);
+
+// A pointer event of this type at the middle of `area` of the widget's
+// window: a button press or release (with the modifiers in `state`) or a
+// scroll in `direction`.
+void pointer(Gtk::Widget& widget, GdkEventType type, const Gdk::Rectangle& area, guint state = 0,
+             GdkScrollDirection direction = GDK_SCROLL_UP);
 
 // Handles every pending event, without blocking.
 void settle();

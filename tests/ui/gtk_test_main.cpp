@@ -12,8 +12,8 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
-#include <vector>
 
 namespace stepmill_test {
 
@@ -89,6 +89,18 @@ stepmill::SpriteWindow& WindowTest::editor(uint64_t i)
     return *found;
 }
 
+std::string WindowTest::write_file(const std::string& name, const std::string& text)
+{
+    const std::string path = state_dir + "/" + name;
+    std::ofstream(path) << text;
+    return path;
+}
+
+Gtk::Button& WindowTest::play_button()
+{
+    return find_one<Gtk::Button>(*window, [](Gtk::Button& b) { return b.get_label() == "再生/停止"; });
+}
+
 Gtk::SpinButton& WindowTest::control(const char* label)
 {
     return find_one<Gtk::SpinButton>(*window, [label](Gtk::SpinButton& spin) {
@@ -132,6 +144,25 @@ bool WindowTest::press(guint keyval, GdkModifierType state, Gtk::Window* target)
     gdk_event_free(event);
     settle_frame(to);
     return handled;
+}
+
+void pointer(Gtk::Widget& widget, GdkEventType type, const Gdk::Rectangle& area, guint state,
+             GdkScrollDirection direction)
+{
+    GdkEvent* event = gdk_event_new(type);
+    event->any.window = GDK_WINDOW(g_object_ref(widget.get_window()->gobj()));
+    const double x = area.get_x() + area.get_width() / 2.0, y = area.get_y() + area.get_height() / 2.0;
+    if (type == GDK_SCROLL) {
+        event->scroll.direction = direction;
+        event->scroll.x = x, event->scroll.y = y;
+    } else {
+        event->button.button = 1;
+        event->button.state = state;
+        event->button.x = x, event->button.y = y;
+    }
+    gdk_event_set_device(event, gdk_seat_get_pointer(gdk_display_get_default_seat(gdk_display_get_default())));
+    gtk_main_do_event(event);
+    gdk_event_free(event);
 }
 
 void settle()

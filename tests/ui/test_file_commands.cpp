@@ -155,28 +155,6 @@ TEST_F(FileCommands, SaveAsAndExportAskWriteAndReport)
     }
 }
 
-// Save writes to the song's file without a question, or asks as Save As
-// does for a song that has none; either way the modified mark goes.
-TEST_F(FileCommands, Save)
-{
-    press(GDK_KEY_Right);
-    press(GDK_KEY_1);
-    EXPECT_EQ(window->get_title(), "*" + std::string(program_title));
-    press(GDK_KEY_s, GDK_CONTROL_MASK);
-    EXPECT_TRUE(dialogs->log.empty());
-    EXPECT_EQ(read_all(at("start.trm")), song_text());
-    EXPECT_EQ(window->get_title(), at("start.trm"));
-
-    open_window();
-    press(GDK_KEY_Right);
-    press(GDK_KEY_1);
-    dialogs->paths = {at("new.trm")};
-    press(GDK_KEY_s, GDK_CONTROL_MASK);
-    EXPECT_EQ(dialogs->log, std::vector<std::string>{"chooser 保存 #1 last="});
-    EXPECT_EQ(read_all(at("new.trm")), song_text());
-    EXPECT_EQ(window->get_title(), at("new.trm"));
-}
-
 // A successful Open rebuilds the window for the file's song and then shows
 // what the reader skipped; a failed one shows the two boxes and changes
 // nothing; a cancelled chooser does nothing.
@@ -252,12 +230,7 @@ TEST_F(FileCommands, OpenWhilePlayingStaysInsideTheNewSong)
         SCOPED_TRACE(c.what);
         write_song(at("big.trm"), 36, 1000, 42, backwards);
         open_window(at("big.trm"));
-        if (c.sequence) {
-            stepmill_test::find_one<Gtk::Button>(*window, [](Gtk::Button& b) { return b.get_label() == "再生/停止"; })
-                .clicked();
-        } else {
-            editor(30).response(response_play_stop);
-        }
+        c.sequence ? play_button().clicked() : editor(30).response(response_play_stop);
         platform.advance(48000 * 3 / 4);   // well into the sequence
         write_song(at("small.trm"), c.new_sprites, 1000, 36, c.new_sequence);
         dialogs->paths = {at("small.trm")};
