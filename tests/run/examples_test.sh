@@ -12,8 +12,8 @@ fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 declare -A summary
 for song in "$dir"/*.trm; do
   name=$(basename "$song")
-  summary[$name]=$("$dump" "$song" 2>"$err" | awk '/^sprite / { s++; beats[$4] = 1; n += NF - 4 }
-    /^sprite 0 / { f = $4 } /^sequence/ { q = NF - 1 } END { print s + 0, length(beats), f + 0, n + 0, q + 0 }') &&
+  summary[$name]=$("$dump" "$song" 2>"$err" | tr -d '\r' | awk '/^beats:/ { if (!s++) f = $2; beats[$2] = 1 }
+    /^beat:/ { n++ } /^sequence:/ { q = NF - 1 } END { print s + 0, length(beats), f + 0, n + 0, q + 0 }') &&
     [[ ! -s $err ]] || fail "$name: not read cleanly: $(head -n 3 "$err")"
 done
 check() {  # song, description, arithmetic on s, b, f, n and q
