@@ -22,6 +22,9 @@ namespace {
 
 using event_t = probe_process_t::event_t;
 using bytes_t = std::vector<unsigned char>;
+// Roland DT1 messages to the display at 20 00 00: the title's first 20 characters, and the reset.
+const bytes_t display_title = {0xF0, 0x41, 0x10, 0x16, 0x12, 0x20, 0x00, 0x00, 'G', 'r', 'o', 'o', 'v', 'e', 'P',
+                               'l', 'o', 't', 't', 'e', 'r', 'S', 't', 'u', 'd', 'i', 'o', ' ', 0x6C, 0xF7};
 const bytes_t display_reset = {0xF0, 0x41, 0x10, 0x16, 0x12, 0x20, 0x01, 0x00, 0x00, 0x5F, 0xF7};
 
 void run_main_loop(int ms)
@@ -167,7 +170,7 @@ TEST_F(PlayerJack, NotesOnTheirFrames)
         ASSERT_GE(events.size(), 3u);
 
         // The start message, then the first beat at its frame; the stop message last.
-        EXPECT_EQ(events.front().bytes[0], 0xF0);
+        EXPECT_EQ(events.front().bytes, display_title);
         EXPECT_EQ(events.back().bytes, display_reset);
         const std::vector<uint32_t> hats = frames_of(events, 42);
         ASSERT_GT(hats.size(), 20u);
@@ -308,7 +311,7 @@ TEST_F(PlayerJack, GrooveAndClock)
     const std::vector<event_t> events = heard();
 
     ASSERT_GE(events.size(), 4u);
-    EXPECT_EQ(events[0].bytes[0], 0xF0) << "the display's title";
+    EXPECT_EQ(events[0].bytes, display_title);
     EXPECT_EQ(events[1].bytes, bytes_t{0xFA});
     EXPECT_EQ(events[2].bytes, bytes_t{0xF8});
     const uint32_t anchor = events[1].frame;
