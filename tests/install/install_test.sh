@@ -9,8 +9,7 @@ work=$(mktemp -d) || exit 1
 id=org.stepmill.Stepmill
 prefix=$work/prefix
 trap 'rm -rf "$work"' EXIT
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+source "$(dirname "${BASH_SOURCE[0]}")/../support/script_lib.sh"
 
 "$cmake" --install "$build" --prefix "$prefix" >"$work/install.log" 2>&1 ||
   { cat "$work/install.log"; echo "FAIL: cmake --install"; exit 1; }
@@ -82,5 +81,4 @@ for size in (16, 48, 256):
     assert drawn > 0.5, f"{size}px: {drawn:.0%} drawn"
 PY
 
-[[ $failures -eq 0 ]] && echo "install: all cases passed"
-exit $((failures > 0))
+finish install

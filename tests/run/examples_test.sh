@@ -3,10 +3,10 @@
 # each is what it says it is.
 #   examples_test.sh EXAMPLES_DIR TRM_DUMP
 set -uo pipefail
-dir=$1 dump=$2 failures=0
+dir=$1 dump=$2
 err=$(mktemp)
 trap 'rm -f "$err"' EXIT
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+source "$(dirname "${BASH_SOURCE[0]}")/../support/script_lib.sh"
 
 # Per song: sprites, distinct beat counts, the first sprite's beats, sounding beats, sequence entries.
 declare -A summary
@@ -27,5 +27,4 @@ check shuffle.trm "a groove with a sequence" "s >= 2 && n > 0 && q >= 4"
 check fills.trm "a sequence of sprites with different beat counts" "b >= 3 && n > 0 && q >= 4"
 check empty.trm "36 silent sprites of 8 beats and no sequence" "s == 36 && b == 1 && f == 8 && n == 0 && q == 0"
 
-[[ $failures -eq 0 ]] && echo "all demo songs read cleanly"
-exit $((failures > 0))
+finish "demo songs"
