@@ -3,9 +3,11 @@
 // of its own, and the main loop run the way the program would between events.
 #pragma once
 
+#include "main_icon_buttons.h"
 #include "main_window.h"
 #include "midi_memory_platform.h"
 #include "scripted_dialogs.h"
+#include "sequence_strip.h"
 #include "widget_find.h"
 
 #include <gtest/gtest.h>
@@ -17,6 +19,14 @@
 #include <deque>
 
 namespace stepmill_test {
+
+template <class W>
+W& find_one(Gtk::Widget& root, const std::function<bool(W&)>& match = nullptr)
+{
+    std::vector<W*> found = find_all<W>(root, match);
+    EXPECT_EQ(found.size(), 1u);
+    return *found.at(0);
+}
 
 class WindowTest : public ::testing::Test {
 protected:
@@ -39,6 +49,11 @@ protected:
     // The main window's spin button of that label ("beat per minute", "swing", "channel").
     Gtk::SpinButton& control(const char* label);
     Gtk::Button& play_button();
+    stepmill::SequenceStrip& strip() { return find_one<stepmill::SequenceStrip>(*window); }
+    std::vector<Gtk::Button*> sprite_buttons()
+    {
+        return find_all<Gtk::Button>(find_one<stepmill::MainIconButtons>(*window));
+    }
     // Runs the application until it quits or `limit` passes; whether the
     // window ended it.
     bool runs_until_quit(std::chrono::milliseconds limit);
@@ -50,14 +65,6 @@ protected:
     std::unique_ptr<stepmill::MainWindow> window;
     ScriptedFileDialogs* dialogs = nullptr;
 };
-
-template <class W>
-W& find_one(Gtk::Widget& root, const std::function<bool(W&)>& match = nullptr)
-{
-    std::vector<W*> found = find_all<W>(root, match);
-    EXPECT_EQ(found.size(), 1u);
-    return *found.at(0);
-}
 
 bool show_focused(Gtk::Window& window);
 

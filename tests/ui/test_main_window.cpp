@@ -3,9 +3,7 @@
 // control, play/stop, undo and redo of every kind of edit, the question
 // about unsaved changes, and the song kept when the program is told to end.
 #include "gtk_test.h"
-#include "main_icon_buttons.h"
 #include "program.h"
-#include "sequence_strip.h"
 #include "note_grid.h"
 #include "sprite_window.h"
 
@@ -29,11 +27,6 @@ namespace {
 class Window : public stepmill_test::WindowTest {
 protected:
     Gtk::SpinButton& tempo() { return control("beat per minute"); }
-    SequenceStrip& strip() { return stepmill_test::find_one<SequenceStrip>(*window); }
-    std::vector<Gtk::Button*> sprite_buttons()
-    {
-        return stepmill_test::find_all<Gtk::Button>(stepmill_test::find_one<MainIconButtons>(*window));
-    }
     // In sprite 3's editor: its grid, and row r's mute or solo.
     NoteGrid& grid() { return stepmill_test::find_one<NoteGrid>(editor(3)); }
     Gtk::ToggleButton& row_switch(uint64_t r, const char* prefix)

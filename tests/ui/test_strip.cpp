@@ -2,8 +2,6 @@
 // invariants after every key, scrolling, following the player, and columns
 // whose rows meet the sprite buttons'.
 #include "gtk_test.h"
-#include "main_icon_buttons.h"
-#include "sequence_strip.h"
 #include "sequence_widget.h"
 #include "texts.h"
 
@@ -34,7 +32,6 @@ protected:
         open_window(write_file("strip.trm", text + "sequence: " + sequence + "\n"));
     }
 
-    SequenceStrip& strip() { return stepmill_test::find_one<SequenceStrip>(*window); }
     std::vector<uint32_t> sequence() const
     {
         const auto& s = window->document().song().sequence;
@@ -182,7 +179,7 @@ TEST_F(Strip, RowsFollowTheSpriteButtons)
         open_song(count, "0 " + std::to_string(count - 1));
         press(GDK_KEY_Right);
         stepmill_test::settle_frame(*window);
-        auto buttons = stepmill_test::find_all<Gtk::Button>(stepmill_test::find_one<MainIconButtons>(*window));
+        auto buttons = sprite_buttons();
         ASSERT_EQ(buttons.size(), count);
         std::vector<RowTextWidget*> widgets;
         for (Gtk::Widget* child : strip().get_children())
