@@ -57,13 +57,10 @@ the program fails||$synth|x: midiout open() failed.|song.trm|1|[0][song.trm]|x: 
 two files||$synth||a.trm b.trm|2||usage: stepmill-open \[song.trm\]|
 EOF
 
-# The real program: the probe is the device found, whether the song cannot be
-# read (the program's own message, no window) or plays (a window, until Ctrl+C).
+# The real program: the probe is the device found, and the song plays (a
+# window, until Ctrl+C). A failing program's message and status are the
+# stand-in's case above.
 start_probe "$probe_bin"
-
-env -u STEPMILL_DEVICE timeout 20 "$launcher" "$work/none.trm" >"$work/out" 2>"$work/err"
-status=$? err=$(<"$work/err")
-[[ $status == 1 && $err == "$work/none.trm: file read failed." ]] || fail "real, missing song: status $status, stderr [$err]"
 
 printf 'bpm: 100\nsprites: 1\nbeats: 4\nbeat: 0 36\nsprite end\nsequence: 0\n' >"$work/song.trm"
 env -u STEPMILL_DEVICE "$launcher" "$work/song.trm" >"$work/out" 2>"$work/err" &

@@ -87,7 +87,7 @@ struct other_client_t {
     {
         return jack_set_timebase_callback(client, 0, [](jack_transport_state_t, jack_nframes_t, jack_position_t* p,
                                                         int, void*) {
-            const double quarter = double(p->frame) / p->frame_rate * 2.0;
+            const double quarter = p->frame_rate ? double(p->frame) / p->frame_rate * 2.0 : 0.0;
             p->valid = JackPositionBBT;
             p->beats_per_bar = p->beat_type = 4;
             p->ticks_per_beat = 1920;
@@ -95,20 +95,23 @@ struct other_client_t {
             p->bar = int32_t(quarter / 4) + 1;
             p->beat = int32_t(std::fmod(quarter, 4.0)) + 1;
             p->tick = int32_t(std::fmod(quarter, 1.0) * 1920);
-            p->bar_start_tick = (p->bar - 1) * 4 * 1920.0;
+            p->bar_start_tick = (p->bar - 1) * 4.0 * 1920.0;
         }, nullptr) == 0;
     }
 };
 
-// A private server of a test's own period, the probe on it and the output
-// port open to the probe.
+// A private server of a test's own period (0: the tests' shared server,
+// which outlives the test process), the probe on it and the output port
+// open to the probe.
 class PlayerJack : public ::testing::Test {
 protected:
     void up(unsigned period)
     {
-        name = "stepmill-player-" + std::to_string(getpid()) + "-" + std::to_string(period);
-        setenv("JACK_DEFAULT_SERVER", name.c_str(), 1);
-        ASSERT_TRUE(server("start " + name + " " + std::to_string(period)));
+        if (period) {
+            name = "stepmill-player-" + std::to_string(getpid()) + "-" + std::to_string(period);
+            setenv("JACK_DEFAULT_SERVER", name.c_str(), 1);
+            ASSERT_TRUE(server("start " + name + " " + std::to_string(period)));
+        }
         ASSERT_NO_FATAL_FAILURE(start_probe());
         midi_out.reset(create_midi_out());
         ASSERT_TRUE(midi_out->open("probe:in"));
@@ -122,7 +125,7 @@ protected:
     {
         midi_out.reset();
         probe.reset();
-        server("stop " + name);
+        if (!name.empty()) server("stop " + name);
     }
     static bool server(const std::string& args)
     {
@@ -228,9 +231,11 @@ TEST_F(PlayerJack, ServerGoneAndBack)
 // Following the JACK transport: another program's start and stop start and
 // stop the sequence, from its master's bar; the play control moves the
 // transport; as the master, stepmill gives the song's tempo, bars and beats.
+// On the shared server: a port that gave up the timebase is kept open, and
+// may not see its server stop while the process lives.
 TEST_F(PlayerJack, Transport)
 {
-    ASSERT_NO_FATAL_FAILURE(up(256));
+    ASSERT_NO_FATAL_FAILURE(up(0));
     auto other = std::make_unique<other_client_t>();
     ASSERT_NE(other->client, nullptr);
     Song song;   // a bar a second, entry i sounding note 60 + i
