@@ -7,19 +7,12 @@ stepmill=${1:?stepmill binary} probe_bin=${2:?midi_probe binary}
 [[ -n "${DISPLAY:-}" ]] || exec xvfb-run -a "$0" "$@"   # the window needs a display
 work=$(mktemp -d) probe_name="cli$$" probe_pid='' app_pid=''
 trap 'kill $app_pid $probe_pid 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-within_10s() { for _ in $(seq 1 100); do "$@" && return 0; sleep 0.1; done; return 1; }
+source "$(dirname "${BASH_SOURCE[0]}")/../support/script_lib.sh"
 # Runs the program; one that opened its window would still run at the timeout (status 124).
 run() { timeout 20 "$stepmill" "$@" >"$work/out" 2>"$work/err"; status=$? out=$(<"$work/out") err=$(<"$work/err"); }
 got() { echo "status $status, stdout [$out], stderr [$err]"; }
 
-# The instrument; its standard input stays open until the end.
-mkfifo "$work/probe_in"
-"$probe_bin" --name "$probe_name" <"$work/probe_in" >"$work/probe.out" 2>"$work/probe.err" &
-probe_pid=$!
-exec 3>"$work/probe_in"
-within_10s grep -qx ready "$work/probe.out" || { echo "the probe did not start: $(<"$work/probe.err")"; exit 1; }
+start_probe "$probe_bin"
 printf 'bpm: 100\nsprites: 1\nbeats: 4\nbeat: 0 36\nsprite end\nsequence: 0\n' >"$work/song.trm"
 
 # No argument: usage and the device list on standard output, nothing else.
@@ -53,7 +46,6 @@ run "$probe_name" "$work/song.trm" --no-such-option
 
 # Ctrl+C while the window is open, with a new song and with a file: status 0,
 # nothing printed, the port gone and the probe unharmed.
-connected() { jack_lsp -c 2>/dev/null | grep -A1 '^stepmill:' | grep -q "$probe_name:in"; }
 for file in "" "$work/song.trm"; do
   "$stepmill" "$probe_name" ${file:+"$file"} >"$work/out" 2>"$work/err" &
   app_pid=$!
@@ -67,5 +59,4 @@ echo quit >&3; exec 3>&-
 wait "$probe_pid"; status=$? probe_pid=''
 [[ $status == 0 && ! -s $work/probe.err ]] || fail "the probe ended with $status: $(<"$work/probe.err")"
 
-[[ $failures -eq 0 ]] && echo "command line: all cases passed"
-exit $((failures > 0))
+finish "command line"

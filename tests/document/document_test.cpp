@@ -193,10 +193,10 @@ TEST(Document, FilesAndModified)
     EXPECT_TRUE(r.doc.restore(path, "/songs/lost.trm", messages));
     EXPECT_TRUE(r.doc.modified() && !r.doc.can_undo() && r.doc.path() == "/songs/lost.trm");
     EXPECT_EQ(r.doc.song().bpm, 120u);
-    Document fresh;
-    Song song;
-    song.reset_sprites(36);
-    EXPECT_EQ(text_of(fresh.song()), text_of(song));
+    Document fresh;   // a new song: 36 silent grey sprites of 8 beats
+    std::string grey = "bpm: 120\r\nsprites: 36\r\n";
+    for (int i = 0; i < 36; ++i) grey += "beats: 8\r\ncolor: 191, 191, 191\r\nsprite end\r\n";
+    EXPECT_EQ(text_of(fresh.song()), grey);
     EXPECT_FALSE(fresh.modified() || fresh.undo() || fresh.redo() || !fresh.path().empty());
     unlink(path.c_str());
     unlink(copy.c_str());

@@ -58,21 +58,9 @@ std::string file_bytes(const std::string& path)
 
 }  // namespace
 
-TEST(Sprite, SetBeatsKeepsLowerBeatsAndSilencesNewOnes)
-{
-    Song song;
-    Sprite sprite(&song, 16);
-    sprite.notes[3].set(36);
-    sprite.notes[12].set(38);
-    sprite.set_beats(8);
-    sprite.set_beats(16);
-    std::vector<NoteSet> expected(16);
-    expected[3].set(36);
-    EXPECT_EQ(sprite.notes, expected);
-}
-
-// A velocity stays with its note: it goes when the note or its beat goes, and
-// a note switched on again plays at full velocity.
+// Beats dropped and added again come back silent, the others keep their
+// notes. A velocity stays with its note: it goes when the note or its beat
+// goes, and a note switched on again plays at full velocity.
 TEST(Sprite, VelocitiesFollowTheirNotes)
 {
     Song song;
@@ -85,6 +73,9 @@ TEST(Sprite, VelocitiesFollowTheirNotes)
     sprite.set_note(3, 42, true);
     sprite.set_beats(8);
     sprite.set_beats(16);
+    std::vector<NoteSet> notes(16);
+    notes[3].set(36).set(38).set(42);
+    EXPECT_EQ(sprite.notes, notes);
     std::vector<BeatVelocities> expected(16);
     expected[3] = {{36, 56}};
     EXPECT_EQ(sprite.velocities, expected);
@@ -106,15 +97,6 @@ TEST(Song, BeatStartsWithSwing)
         song.swing = static_cast<uint8_t>(c.swing);
         EXPECT_EQ(song.beat_start(c.beats, c.beat, c.bar), c.start) << c.beats << " " << c.beat;
     }
-}
-
-TEST(Song, NewSongOf36GreySprites)
-{
-    Song song;
-    song.reset_sprites(36);
-    std::string expected = "bpm: 120\r\nsprites: 36\r\n";
-    for (int i = 0; i < 36; ++i) expected += "beats: 8\r\ncolor: 191, 191, 191\r\nsprite end\r\n";
-    EXPECT_EQ(text_of(song), expected);
 }
 
 TEST(Song, RandomSongsRoundTrip)

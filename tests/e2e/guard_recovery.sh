@@ -10,9 +10,7 @@ work=$(mktemp -d) probe_name="guard$$" app_pid=''
 export XDG_STATE_HOME=$work/state
 recovery=$XDG_STATE_HOME/stepmill/recovery.trm
 trap 'kill $app_pid 2>/dev/null; exec 3>&-; wait 2>/dev/null; rm -rf "$work"' EXIT
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-within_10s() { for _ in $(seq 1 100); do "$@" && return 0; sleep 0.1; done; return 1; }
+source "$(dirname "${BASH_SOURCE[0]}")/../support/script_lib.sh"
 title_is() { [[ $(xdotool getwindowname "$window" 2>/dev/null) == "$1" ]]; }
 has_window() { xdotool search --name "^$1\$" >/dev/null 2>&1; }
 start() {   # the program on the probe, its window focused
@@ -28,9 +26,7 @@ ended_with() {   # status
   [[ $s == "$1" && ! -s $work/err ]] || fail "ended with $s (wanted $1): $(<"$work/err")"
 }
 
-mkfifo "$work/probe_in"
-"$probe_bin" --name "$probe_name" <"$work/probe_in" >/dev/null 2>&1 &
-exec 3>"$work/probe_in"
+start_probe "$probe_bin"
 song=$work/song.trm
 printf 'sprites: 2\nbeats: 8\nsprite end\nbeats: 8\nsprite end\n' >"$song"
 original=$(<"$song")
@@ -71,5 +67,4 @@ xdotool key alt+d
 ended_with 0
 [[ $(<"$song") == "$original" && ! -e $recovery ]] || fail "discard changed the song or kept a recovery file"
 
-[[ $failures -eq 0 ]] && echo "guard and recovery: all cases passed"
-exit $((failures > 0))
+finish "guard and recovery"

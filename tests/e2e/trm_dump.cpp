@@ -1,50 +1,23 @@
-// Reads a song file with the program's own reader and prints it in a plain
-// form the session test compares: one line for the tempo, one per sprite
-// ("sprite <i> beats <n>" and "<beat>:<note>,<note>" for every sounding
-// beat), one for the sequence. Reader messages go to standard error.
-// "trm_dump --title" prints the program's title, which the session expects on
-// the window and on the instrument's display.
-#include "program.h"
-#include "song.h"
+// Reads a song file with the program's own reader, its messages on standard
+// error, and writes the song again on standard output: as a song file, or
+// with --smf as the Standard MIDI File the program exports.
+//   trm_dump [--smf] <song.trm>
+#include "smf_writer.h"
 
 #include <iostream>
 #include <string>
 
 int main(int argc, char** argv)
 {
-    if (argc == 2 && std::string(argv[1]) == "--title") {
-        std::cout << program_title << "\n";
-        return 0;
-    }
-    if (argc != 2) {
-        std::cerr << "usage: trm_dump <song.trm> | --title\n";
-        return 2;
-    }
+    const bool smf = argc == 3 && std::string(argv[1]) == "--smf";
     Song song;
-    if (!song.read(argv[1], std::cerr)) {
-        std::cerr << argv[1] << ": cannot be read\n";
+    if ((argc != 2 && !smf) || !song.read(argv[argc - 1], std::cerr)) {
+        std::cerr << "usage: trm_dump [--smf] <readable song.trm>\n";
         return 1;
     }
-    std::cout << "bpm " << song.bpm << "\n";
-    for (size_t i = 0; i < song.sprites.size(); ++i) {
-        const Sprite& sprite = song.sprites[i];
-        std::cout << "sprite " << i << " beats " << sprite.beats;
-        for (size_t b = 0; b < sprite.notes.size(); ++b) {
-            if (sprite.notes[b].none())
-                continue;
-            std::cout << " " << b << ":";
-            const char* separator = "";
-            for (size_t n = 0; n < sprite.notes[b].size(); ++n)
-                if (sprite.notes[b].test(n)) {
-                    std::cout << separator << n;
-                    separator = ",";
-                }
-        }
-        std::cout << "\n";
-    }
-    std::cout << "sequence";
-    for (uint32_t entry : song.sequence)
-        std::cout << " " << entry;
-    std::cout << "\n";
+    std::string bytes;
+    if (smf && !smf_bytes(bytes, song)) return 1;
+    if (smf) std::cout << bytes;
+    else song.write(std::cout);
     return 0;
 }

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# `cmake --install` into a temporary prefix: every file in its place, each read
-# by the tool a desktop reads it with, and a song file that resolves to the
-# program as a file manager resolves it.
+# `cmake --install` into a temporary prefix: every file read by the tool a
+# desktop reads it with, and a song file that resolves to the program as a
+# file manager resolves it.
 #   install_test.sh CMAKE BUILD_DIR
 set -uo pipefail
 cmake=${1:?cmake} build=${2:?build dir}
@@ -9,23 +9,13 @@ work=$(mktemp -d) || exit 1
 id=org.stepmill.Stepmill
 prefix=$work/prefix
 trap 'rm -rf "$work"' EXIT
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+source "$(dirname "${BASH_SOURCE[0]}")/../support/script_lib.sh"
 
 "$cmake" --install "$build" --prefix "$prefix" >"$work/install.log" 2>&1 ||
   { cat "$work/install.log"; echo "FAIL: cmake --install"; exit 1; }
 
-# Every file in its place: the programs runnable, the rest readable.
-while read -r kind path; do
-  test "$kind" "$prefix/$path" || fail "not installed: $path"
-done <<EOF
--x bin/stepmill
--x bin/stepmill-open
--f share/applications/$id.desktop
--f share/icons/hicolor/scalable/apps/$id.svg
--f share/mime/packages/$id.xml
--f share/man/man1/stepmill.1
-EOF
+# Every file is read below by the tool that reads it (the launcher by GIO,
+# which hides an entry whose TryExec it cannot run); the examples too.
 diff <(cd "$STEPMILL_SOURCE_DIR/examples" && ls -- *.trm) <(cd "$prefix/share/stepmill/examples" && ls) >/dev/null ||
   fail "the examples installed differ from examples/"
 
@@ -82,5 +72,4 @@ for size in (16, 48, 256):
     assert drawn > 0.5, f"{size}px: {drawn:.0%} drawn"
 PY
 
-[[ $failures -eq 0 ]] && echo "install: all cases passed"
-exit $((failures > 0))
+finish install

@@ -9,9 +9,7 @@ cmake=${1:?cmake} build=${2:?build dir} probe_bin=${3:?midi_probe binary}
 work=$(mktemp -d) || exit 1
 probe_name="launch$$" probe_pid='' launcher_pid=''
 trap 'kill $launcher_pid $probe_pid 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-within_10s() { for _ in $(seq 1 100); do "$@" && return 0; sleep 0.1; done; return 1; }
+source "$(dirname "${BASH_SOURCE[0]}")/../support/script_lib.sh"
 
 "$cmake" --install "$build" --prefix "$work/prefix" >"$work/install.log" 2>&1 ||
   { cat "$work/install.log"; echo "FAIL: cmake --install"; exit 1; }
@@ -59,20 +57,12 @@ the program fails||$synth|x: midiout open() failed.|song.trm|1|[0][song.trm]|x: 
 two files||$synth||a.trm b.trm|2||usage: stepmill-open \[song.trm\]|
 EOF
 
-# The real program: the probe is the device found, whether the song cannot be
-# read (the program's own message, no window) or plays (a window, until Ctrl+C).
-mkfifo "$work/probe_in"
-"$probe_bin" --name "$probe_name" <"$work/probe_in" >"$work/probe.out" 2>"$work/probe.err" &
-probe_pid=$!
-exec 3>"$work/probe_in"
-within_10s grep -qx ready "$work/probe.out" || { echo "the probe did not start: $(<"$work/probe.err")"; exit 1; }
-
-env -u STEPMILL_DEVICE timeout 20 "$launcher" "$work/none.trm" >"$work/out" 2>"$work/err"
-status=$? err=$(<"$work/err")
-[[ $status == 1 && $err == "$work/none.trm: file read failed." ]] || fail "real, missing song: status $status, stderr [$err]"
+# The real program: the probe is the device found, and the song plays (a
+# window, until Ctrl+C). A failing program's message and status are the
+# stand-in's case above.
+start_probe "$probe_bin"
 
 printf 'bpm: 100\nsprites: 1\nbeats: 4\nbeat: 0 36\nsprite end\nsequence: 0\n' >"$work/song.trm"
-connected() { jack_lsp -c 2>/dev/null | grep -A1 '^stepmill:' | grep -q "$probe_name:in"; }
 env -u STEPMILL_DEVICE "$launcher" "$work/song.trm" >"$work/out" 2>"$work/err" &
 launcher_pid=$!
 if within_10s connected; then
@@ -86,5 +76,4 @@ wait "$launcher_pid"; status=$? launcher_pid=''
 exec 3>&-
 wait "$probe_pid"; probe_pid=''
 
-[[ $failures -eq 0 ]] && echo "launcher: all cases passed"
-exit $((failures > 0))
+finish launcher

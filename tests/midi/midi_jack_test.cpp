@@ -1,20 +1,16 @@
 // The RtMidi platform against the tests' private JACK server, with our probe
 // as the instrument on the other end.
 #include "midi_in.h"
-#include "midi_out.h"
 #include "probe_process.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <iostream>
 #include <mutex>
 #include <sstream>
-#include <string>
 #include <thread>
-#include <vector>
 
 namespace {
 
@@ -30,18 +26,15 @@ int number_in(bool (*list)(std::ostream&), const std::string& name)
     return at == std::string::npos ? -1 : std::stoi(out.str().substr(out.str().rfind('\n', at) + 1));
 }
 
-// Mutes the "select device:" line of input opens.
-struct quiet_cout_t {
-    std::ostringstream text;
-    std::streambuf* old = std::cout.rdbuf(text.rdbuf());
-    ~quiet_cout_t() { std::cout.rdbuf(old); }
-};
-
-// What an input port hears on JACK's thread, each message as the probe writes it.
+// What an input port hears on JACK's thread, each message as the probe
+// writes it; the "select device:" lines of its opens muted.
 struct collector_t {
     std::mutex mutex;
     strings_t heard;
     std::atomic<int> opens{0}, closes{0}, count{0};
+    std::ostringstream muted;
+    std::streambuf* old = std::cout.rdbuf(muted.rdbuf());
+    ~collector_t() { std::cout.rdbuf(old); }
     static void add(void* u, std::vector<unsigned char> bytes)
     {
         auto& self = *static_cast<collector_t*>(u);
@@ -58,9 +51,8 @@ struct collector_t {
 
 size_t count_note(probe_process_t& probe, unsigned char note)
 {
-    size_t n = 0;
-    for (const auto& ev : probe.events()) n += ev.bytes.size() == 3 && ev.bytes[1] == note;
-    return n;
+    const auto events = probe.events();
+    return std::count_if(events.begin(), events.end(), [&](auto& e) { return e.bytes.size() == 3 && e.bytes[1] == note; });
 }
 
 void wait_for_note(probe_process_t& probe, unsigned char note, size_t n)
@@ -84,6 +76,9 @@ bool until_heard(midi_out_t& port, probe_process_t& probe)
 
 }  // namespace
 
+// The probe's ports in the device lists, each on its side; an output opened
+// by number and by part of a name sends each kind of message as it is; an
+// input hears what the probe sends.
 TEST(MidiJack, TrafficWithTheProbe)
 {
     probe_process_t probe;
@@ -99,8 +94,7 @@ TEST(MidiJack, TrafficWithTheProbe)
     ASSERT_TRUE(until_heard(by_number, probe));
     EXPECT_TRUE(note_on(by_number, 9, 36, 127));
     EXPECT_TRUE(by_number.close());
-    // All of this port's notes are heard before the next port's are counted.
-    wait_for_note(probe, 36, 1);
+    wait_for_note(probe, 36, 1);   // all of this port's notes heard before the next port's
     ASSERT_TRUE(by_name.open("obe:i"));
     ASSERT_TRUE(until_heard(by_name, probe));
     const unsigned char display[4] = {0x20, 0x01, 0x00, 0x00};
@@ -113,7 +107,6 @@ TEST(MidiJack, TrafficWithTheProbe)
     EXPECT_EQ(got, (strings_t{"99 24 7f", "f0 41 10 16 12 20 01 00 00 5f f7", "c9 05", "99 24 00"}));
 
     collector_t input;
-    quiet_cout_t quiet;
     midi_in_port_t port;
     ASSERT_TRUE(port.open("probe", &input.listener));
     EXPECT_EQ(port.name, "probe:out");
@@ -156,13 +149,9 @@ TEST(MidiJack, ManyPortLifetimes)
     EXPECT_EQ(matched, got.size()) << "messages out of order";
 
     collector_t in_got;
-    quiet_cout_t quiet;
     std::atomic<bool> sending{true};
     std::thread sender([&] {
-        while (sending) {
-            probe.send({0x99, 0x2A, 0x40});
-            std::this_thread::sleep_for(300us);
-        }
+        for (; sending; std::this_thread::sleep_for(300us)) probe.send({0x99, 0x2A, 0x40});
     });
     for (int i = 0; i < 60; ++i) {
         midi_port_pair_t pair;

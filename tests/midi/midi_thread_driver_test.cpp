@@ -4,12 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <cstring>
 #include <mutex>
-#include <string>
 #include <thread>
-#include <vector>
 
 namespace {
 
@@ -17,8 +13,9 @@ using namespace std::chrono_literals;
 
 struct log_t {
     std::mutex mutex;
-    std::vector<std::string> lines;   // what reached the sender and the source, in order
+    std::vector<std::string> lines;                    // what reached the sender and the source, in order
     std::vector<std::pair<uint64_t, uint64_t>> sent;   // due time, time sent (the driver's timeline)
+    midi_thread_driver_t* driver = nullptr;
     void add(const std::string& line)
     {
         std::lock_guard<std::mutex> lock(mutex);
@@ -26,73 +23,64 @@ struct log_t {
     }
 };
 
-// Sends by writing the first byte down; one byte value makes it hang for a
-// while, another is refused.
+// Sends by writing the first byte down; 0xFE makes it hang 100 ms, 0xFD is refused.
 class sender_t : public midi_sender_t {
 public:
     explicit sender_t(log_t& log) : log(log) {}
     bool send(const unsigned char* bytes, size_t) override
     {
         if (bytes[0] == 0xFE) std::this_thread::sleep_for(100ms);
-        if (bytes[0] == 0xFD) return false;
-        log.add("send " + std::to_string(bytes[0]));
-        return true;
+        if (bytes[0] != 0xFD) log.add("send " + std::to_string(bytes[0]));
+        return bytes[0] != 0xFD;
     }
-
-private:
     log_t& log;
 };
 
-// From each command on, `count` events `every` nanoseconds apart, the first
-// `first` after the command; the event's byte is its number.
+// From each command on, 4 events 50 ms apart, the first 10 ms after the
+// command; the event's byte is its number.
 class source_t : public midi_source_t {
 public:
-    source_t(log_t& log, midi_thread_driver_t*& driver) : log(log), driver(driver) {}
+    explicit source_t(log_t& log) : log(log) {}
     void command(const unsigned char* data, size_t len, uint64_t time) override
     {
         log.add("command " + std::string(reinterpret_cast<const char*>(data), len));
-        start = time + first;
+        start = time + 10000000;
         next = 0;
     }
     void render(uint64_t from, uint64_t count, midi_sink_t& sink) override
     {
-        for (; next < events && start + next * every < from + count; ++next) {
-            const uint64_t due = start + next * every;
-            if (due < from) continue;   // passed unrendered: dropped
+        for (; next < 4 && due() < from + count; ++next) {
+            if (due() < from) continue;   // passed unrendered: dropped
             const unsigned char byte = static_cast<unsigned char>(next);
-            sink.write(due, &byte, 1);
+            sink.write(due(), &byte, 1);
             std::lock_guard<std::mutex> lock(log.mutex);
-            log.sent.push_back({due, driver->now()});
+            log.sent.push_back({due(), log.driver->now()});
         }
     }
-    uint64_t next_due(uint64_t) override { return next < events ? start + next * every : midi_never; }
-
-    uint64_t first = 10000000, every = 50000000, events = 4;
-
-private:
+    uint64_t next_due(uint64_t) override { return next < 4 ? due() : midi_never; }
+    uint64_t due() const { return start + next * 50000000; }
     log_t& log;
-    midi_thread_driver_t*& driver;
     uint64_t start = 0, next = 0;
 };
 
 }  // namespace
 
-// Events due 10, 60, 110 and 160 ms after the command.
+// Messages and commands go in the order given, events never before their
+// due time; after the sender hangs 100 ms on the message sent before the
+// command, the events more than 30 ms overdue are dropped.
 TEST(MidiThreadDriver, OrderDueTimesAndStalls)
 {
     struct { const char* what; std::vector<unsigned char> before; uint64_t late_limit; size_t sent; } cases[] = {
         {"every event at or after its due time", {}, 1000000000, 4},
-        // The sender hangs 100 ms on the message sent before the command:
-        // the events due then are more than 30 ms overdue, and dropped.
         {"a stall drops what is overdue", {0xFE}, 30000000, 2},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
         log_t log;
-        midi_thread_driver_t* driver = nullptr;
-        source_t source(log, driver);
+        source_t source(log);
         {
             midi_thread_driver_t d(std::make_unique<sender_t>(log), "test", c.late_limit);
-            driver = &d;
+            log.driver = &d;
             d.attach(&source);
             const unsigned char a = 1, b = 2;
             d.send(&a, 1);
@@ -105,15 +93,15 @@ TEST(MidiThreadDriver, OrderDueTimesAndStalls)
         std::vector<std::string> order = {"send 1"};
         for (unsigned char m : c.before) order.push_back("send " + std::to_string(m));
         order.insert(order.end(), {"command go", "send 2"});
-        ASSERT_GE(log.lines.size(), order.size()) << c.what;
-        EXPECT_EQ(std::vector<std::string>(log.lines.begin(), log.lines.begin() + long(order.size())), order)
-            << c.what << ": messages and commands in the order given";
-        EXPECT_EQ(log.sent.size(), c.sent) << c.what;
-        for (auto [due, sent] : log.sent) EXPECT_GE(sent, due) << c.what << ": never early";
-        for (size_t i = 1; i < log.sent.size(); ++i) EXPECT_GT(log.sent[i].first, log.sent[i - 1].first) << c.what;
+        ASSERT_GE(log.lines.size(), order.size());
+        EXPECT_EQ(std::vector<std::string>(log.lines.begin(), log.lines.begin() + long(order.size())), order);
+        EXPECT_EQ(log.sent.size(), c.sent);
+        for (auto [due, sent] : log.sent) EXPECT_GE(sent, due) << "never early";
+        for (size_t i = 1; i < log.sent.size(); ++i) EXPECT_GT(log.sent[i].first, log.sent[i - 1].first);
     }
 }
 
+// A message the service refuses fails the device with its name; sending is refused from then on.
 TEST(MidiThreadDriver, RefusedMessageFailsTheDevice)
 {
     log_t log;

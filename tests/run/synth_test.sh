@@ -9,8 +9,7 @@ run=$1 probe=$2
 work=$(mktemp -d)
 export XDG_RUNTIME_DIR=$work STEPMILL_SYNTH_VERBOSE=1 JACK_NO_START_SERVER=1
 log=$work/stepmill-fluidsynth.log
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+source "$(dirname "${BASH_SOURCE[0]}")/../support/script_lib.sh"
 pids=()
 trap 'kill "${pids[@]}" 2>/dev/null; rm -rf "$work"' EXIT
 within() {  # tenths of a second, command...

@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -60,37 +59,28 @@ TEST(Smf, VarLen)
     }
 }
 
-// Whole files: the header, then the track's length and events up to its end.
+// Whole files, against bytes worked out by hand: the header, then the
+// track's length and events up to its end; what playback hears of the
+// song's groove settings is what the file holds.
 TEST(Smf, ExactBytes)
 {
-    struct { const char* name; std::shared_ptr<Song> song; std::string track; } cases[] = {
-        {"empty: 33 bytes", song_of({}, {}), "0B " + t120 + " 00"},
-        {"1000 bpm", song_of({}, {}, 1000), "0B 00 FF 51 03 00 EA 60 00"},
-        {"4 bpm", song_of({}, {}, 4), "0B 00 FF 51 03 E4 E1 C0 00"},
-        {"3 bpm: slower than 3 bytes say", song_of({}, {}, 3), "0B 00 FF 51 03 FF FF FF 00"},
-        {"one beat", song_of({{4, {{0, 36}}}}, {0}), "15 " + t120 + " 00 99 24 7F 83 60 99 24 00 8B 20"},
-        {"same sprite twice", song_of({{4, {{0, 36}}}}, {0, 0}),
+    auto one_beat = [] { return song_of({{4, {{0, 36}, {0, 42}}}}, {0}); };
+    auto kick = [] { return song_of({{4, {{0, 36}}}}, {0}); };
+    struct { const char* name; std::shared_ptr<Song> song; std::function<void(Song&)> set; std::string track; } cases[] = {
+        {"empty: 33 bytes", song_of({}, {}), nullptr, "0B " + t120 + " 00"},
+        {"1000 bpm", song_of({}, {}, 1000), nullptr, "0B 00 FF 51 03 00 EA 60 00"},
+        {"4 bpm", song_of({}, {}, 4), nullptr, "0B 00 FF 51 03 E4 E1 C0 00"},
+        {"3 bpm: slower than 3 bytes say", song_of({}, {}, 3), nullptr, "0B 00 FF 51 03 FF FF FF 00"},
+        {"one beat", kick(), nullptr, "15 " + t120 + " 00 99 24 7F 83 60 99 24 00 8B 20"},
+        {"same sprite twice", song_of({{4, {{0, 36}}}}, {0, 0}), nullptr,
          "1F " + t120 + " 00 99 24 7F 83 60 99 24 00 8B 20 99 24 7F 83 60 99 24 00 8B 20"},
-        {"silent entries end at 5760", song_of({{8, {}}}, {0, 0, 0}), "0C " + t120 + " AD 00"},
-        {"notes of one beat ascending", song_of({{1, {{0, 42}, {0, 36}}}}, {0}),
+        {"silent entries end at 5760", song_of({{8, {}}}, {0, 0, 0}), nullptr, "0C " + t120 + " AD 00"},
+        {"notes of one beat ascending", song_of({{1, {{0, 42}, {0, 36}}}}, {0}), nullptr,
          "1C " + t120 + " 00 99 24 7F 00 99 2A 7F 8F 00 99 24 00 00 99 2A 00 00"},
         // on at 274, off at 548; on at 1097, off at 1371
-        {"seven beats round down", song_of({{7, {{1, 36}, {4, 38}}}}, {0}),
+        {"seven beats round down", song_of({{7, {{1, 36}, {4, 38}}}}, {0}), nullptr,
          "20 " + t120 + " 82 12 99 24 7F 82 12 99 24 00 84 25 99 26 7F 82 12 99 26 00 84 25"},
-        {"zero beats still take a bar", song_of({{0, {}}}, {0}), "0C " + t120 + " 8F 00"},
-    };
-    for (const auto& c : cases) {
-        std::string bytes;
-        ASSERT_TRUE(smf_bytes(bytes, *c.song)) << c.name;
-        EXPECT_EQ(hex(bytes), head + c.track + " FF 2F 00") << c.name;
-    }
-}
-
-// What playback hears of the song's groove settings is what the file holds.
-TEST(Smf, GrooveBytes)
-{
-    auto one_beat = [] { return song_of({{4, {{0, 36}, {0, 42}}}}, {0}); };
-    struct { const char* name; std::shared_ptr<Song> song; std::function<void(Song&)> set; std::string track; } cases[] = {
+        {"zero beats still take a bar", song_of({{0, {}}}, {0}), nullptr, "0C " + t120 + " 8F 00"},
         // odd beat 1 at 3840 * 75 / 400 = 720, beat 2 at 960
         {"swing 75", song_of({{4, {{0, 36}, {1, 42}}}}, {0}), [](Song& s) { s.swing = 75; },
          "1E " + t120 + " 00 99 24 7F 85 50 99 24 00 00 99 2A 7F 81 70 99 2A 00 87 40"},
@@ -101,16 +91,14 @@ TEST(Smf, GrooveBytes)
          "16 " + t120 + " 85 00 99 24 7F 85 00 99 24 00 85 00"},
         {"velocity per note, offs at 0", one_beat(), [](Song& s) { s.sprites[0].set_velocity(0, 36, 64); },
          "1D " + t120 + " 00 99 24 40 00 99 2A 7F 83 60 99 24 00 00 99 2A 00 8B 20"},
-        {"channel 1", song_of({{4, {{0, 36}}}}, {0}), [](Song& s) { s.channel = 1; },
-         "15 " + t120 + " 00 90 24 7F 83 60 90 24 00 8B 20"},
-        {"channel 16", song_of({{4, {{0, 36}}}}, {0}), [](Song& s) { s.channel = 16; },
-         "15 " + t120 + " 00 9F 24 7F 83 60 9F 24 00 8B 20"},
+        {"channel 1", kick(), [](Song& s) { s.channel = 1; }, "15 " + t120 + " 00 90 24 7F 83 60 90 24 00 8B 20"},
+        {"channel 16", kick(), [](Song& s) { s.channel = 16; }, "15 " + t120 + " 00 9F 24 7F 83 60 9F 24 00 8B 20"},
         {"muted", one_beat(), [](Song& s) { s.mute.set(42); }, "15 " + t120 + " 00 99 24 7F 83 60 99 24 00 8B 20"},
         {"soloed", one_beat(), [](Song& s) { s.solo.set(42); }, "15 " + t120 + " 00 99 2A 7F 83 60 99 2A 00 8B 20"},
         {"soloed and muted", one_beat(), [](Song& s) { s.solo.set(42), s.mute.set(42); }, "0C " + t120 + " 8F 00"},
     };
     for (const auto& c : cases) {
-        c.set(*c.song);
+        if (c.set) c.set(*c.song);
         std::string bytes;
         ASSERT_TRUE(smf_bytes(bytes, *c.song)) << c.name;
         EXPECT_EQ(hex(bytes), head + c.track + " FF 2F 00") << c.name;
@@ -145,25 +133,4 @@ TEST(Smf, IndependentReaderAgrees)
     hit(0, 240, {36, 42}), hit(960, 1200, {38}), hit(2560, 3200, {49});   // 3 beats: 640 ticks each
     hit(3840, 4080, {36, 42}), hit(4800, 5040, {38});
     EXPECT_EQ(file_bytes(csv), expected + "1, 5760, End_track\n0, 0, End_of_file\n");
-}
-
-// A General MIDI synthesizer plays the export: sound on the beats, silence in
-// the silent bar.
-TEST(Smf, SynthesizerRendersTheGroove)
-{
-    // 120 bpm, 2 s a bar: kicks at 0 s and 1 s, a silent bar, a kick at 4 s.
-    std::string mid = testing::TempDir() + "render.mid", raw = testing::TempDir() + "render.raw";
-    ASSERT_TRUE(write_smf(mid, *song_of({{4, {{0, 36}, {2, 36}}}, {4, {}}, {4, {{0, 36}}}}, {0, 1, 2})));
-    std::remove(raw.c_str());
-    ASSERT_EQ(std::system(("fluidsynth -ni -q -g 1 -r 44100 -T raw -O s16 -F " + raw +
-                           " /usr/share/sounds/sf2/FluidR3_GM.sf2 " + mid + " >/dev/null 2>&1").c_str()), 0);
-    std::vector<int16_t> pcm(5 * 88200);   // 5 s of 16-bit stereo, zeros past the file's end
-    std::ifstream(raw, std::ios::binary).read(reinterpret_cast<char*>(pcm.data()), pcm.size() * 2);
-    auto rms = [&](double from, double to) {
-        double sum = 0;
-        for (auto i = size_t(from * 88200); i < size_t(to * 88200); ++i) sum += double(pcm[i]) * pcm[i];
-        return std::sqrt(sum / ((to - from) * 88200)) / 32768;
-    };
-    for (double kick : {0.0, 1.0, 4.0}) EXPECT_GT(rms(kick, kick + 0.2), 0.01) << kick;
-    EXPECT_LT(rms(2.8, 3.9), 0.001);
 }

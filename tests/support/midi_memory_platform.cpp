@@ -22,20 +22,15 @@ public:
     }
     bool post(const unsigned char* data, size_t len) override
     {
-        if (!failure.empty()) return false;
-        commands.emplace_back(data, data + len);
-        return true;
+        if (failure.empty()) commands.emplace_back(data, data + len);
+        return failure.empty();
     }
     void flush() override { period(0); }
     void attach(midi_source_t* next) override { source = next; }
     midi_source_t* attached() const override { return source; }
     double rate() const override { return midi_memory_platform_t::rate; }
     uint64_t now() const override { return platform.time; }
-    bool failed(std::string& reason) const override
-    {
-        reason = failure;
-        return !failure.empty();
-    }
+    bool failed(std::string& reason) const override { return !(reason = failure).empty(); }
     bool write(uint64_t at, const unsigned char* bytes, size_t len) override
     {
         platform.sent.push_back({device, std::vector<unsigned char>(bytes, bytes + len), at});
@@ -58,10 +53,7 @@ public:
     std::string failure;
 };
 
-midi_memory_platform_t::midi_memory_platform_t()
-{
-    set_midi_platform(this);
-}
+midi_memory_platform_t::midi_memory_platform_t() { set_midi_platform(this); }
 
 midi_memory_platform_t::~midi_memory_platform_t()
 {
@@ -83,55 +75,44 @@ void midi_memory_platform_t::fail_output(const std::string& reason)
     if (output) output->failure = reason;
 }
 
-unsigned midi_memory_platform_t::out_count() { return static_cast<unsigned>(out_devices.size()); }
-
 bool midi_memory_platform_t::out_name(unsigned id, std::string& name)
 {
-    if (static_cast<int>(id) == fail_name_at || id >= out_devices.size()) return false;
-    name = out_devices[id];
-    return true;
+    if (id < out_devices.size()) name = out_devices[id];
+    return id < out_devices.size();
 }
 
 std::unique_ptr<midi_driver_t> midi_memory_platform_t::out_open(unsigned id)
 {
-    if (fail_open || id >= out_devices.size()) return nullptr;
+    if (id >= out_devices.size()) return nullptr;
     auto driver = std::make_unique<driver_t>(*this, id);
     output = driver.get();
     return driver;
 }
 
-unsigned midi_memory_platform_t::in_count() { return static_cast<unsigned>(in_devices.size()); }
-
 bool midi_memory_platform_t::in_name(unsigned id, std::string& name)
 {
-    if (static_cast<int>(id) == fail_name_at || id >= in_devices.size()) return false;
-    name = in_devices[id];
-    return true;
+    if (id < in_devices.size()) name = in_devices[id];
+    return id < in_devices.size();
 }
 
 void* midi_memory_platform_t::in_open(unsigned id, const in_events_t& events)
 {
-    if (fail_open || id >= in_devices.size()) return nullptr;
-    auto* port = new in_port_t{id, events, false};
-    open_inputs.push_back(port);
+    if (id >= in_devices.size()) return nullptr;
+    open_inputs.push_back(new in_port_t{id, events, false});
     if (events.on_open) events.on_open(events.user);
-    return port;
+    return open_inputs.back();
 }
 
 int midi_memory_platform_t::in_start(void* handle)
 {
-    if (fail_start) return fail_start;
-    static_cast<in_port_t*>(handle)->started = true;
-    return 0;
+    if (!fail_start) static_cast<in_port_t*>(handle)->started = true;
+    return fail_start;
 }
 
 int midi_memory_platform_t::in_stop(void* handle)
 {
-    auto* port = static_cast<in_port_t*>(handle);
-    if (port->events.on_long && port->started)
-        port->events.on_long(port->events.user, long_on_stop.data(), long_on_stop.size(), 0);
-    port->started = false;
-    return fail_stop;
+    static_cast<in_port_t*>(handle)->started = false;
+    return 0;
 }
 
 int midi_memory_platform_t::in_close(void* handle)

@@ -1,5 +1,5 @@
-// An in-memory MIDI platform for tests: devices are names a test sets, any
-// step can be made to fail, and every byte sent is kept with its time. Its
+// An in-memory MIDI platform for tests: devices are names a test sets, some
+// steps can be made to fail, and every byte sent is kept with its time. Its
 // driver has no thread: time moves only when the test advances it, period by
 // period as a JACK server's would, so what is played can be held to the frame.
 #pragma once
@@ -21,15 +21,9 @@ public:
 
     std::vector<std::string> out_devices;
     std::vector<std::string> in_devices;
-    int fail_name_at = -1;        // describing this device number fails
-    bool fail_open = false;       // opening any device fails
     bool fail_short = false;      // short messages are refused
     int fail_start = 0;           // error codes of the input steps; 0 succeeds
-    int fail_stop = 0;
     int fail_close = 0;
-    // Delivered as a long message while input stops, as a service that returns
-    // its buffer on reset would.
-    std::vector<unsigned char> long_on_stop;
     int close_calls = 0;
 
     std::vector<message_t> sent;  // every message, in order
@@ -49,11 +43,11 @@ public:
     void receive_short(unsigned id, uint32_t word, uint32_t time_ms);
     void receive_long(unsigned id, const std::vector<unsigned char>& bytes, uint32_t time_ms);
 
-    unsigned out_count() override;
+    unsigned out_count() override { return unsigned(out_devices.size()); }
     bool out_name(unsigned id, std::string& name) override;
     std::unique_ptr<midi_driver_t> out_open(unsigned id) override;
 
-    unsigned in_count() override;
+    unsigned in_count() override { return unsigned(in_devices.size()); }
     bool in_name(unsigned id, std::string& name) override;
     void* in_open(unsigned id, const in_events_t& events) override;
     int in_start(void* handle) override;
@@ -62,7 +56,6 @@ public:
 
 private:
     class driver_t;
-    friend class driver_t;
     struct in_port_t { unsigned id; in_events_t events; bool started; };
     std::vector<in_port_t*> open_inputs;
     driver_t* output = nullptr;   // the open output's driver, if any

@@ -2,29 +2,29 @@
 
 namespace {
 
+template <class T>
+T next(std::deque<T>& answers, T otherwise)
+{
+    if (answers.empty()) return otherwise;
+    T answer = answers.front();
+    answers.pop_front();
+    return answer;
+}
+
 class ScriptedChooser : public stepmill::PathChooser {
 public:
-    ScriptedChooser(ScriptedFileDialogs& owner, const char* title, int number)
-        : owner(owner), title(title), number(number) {}
-
+    ScriptedChooser(ScriptedFileDialogs& owner, std::string head) : owner(owner), head(std::move(head)) {}
     std::optional<std::string> ask() override
     {
-        owner.log.push_back("chooser " + title + " #" + std::to_string(number) + " last=" + last);
-        std::optional<std::string> answer;
-        if (!owner.paths.empty()) {
-            answer = owner.paths.front();
-            owner.paths.pop_front();
-        }
-        if (answer)
-            last = *answer;
+        owner.log.push_back(head + last);
+        std::optional<std::string> answer = next(owner.paths, std::optional<std::string>());
+        if (answer) last = *answer;
         return answer;
     }
 
 private:
     ScriptedFileDialogs& owner;
-    std::string title;
-    int number;
-    std::string last;
+    std::string head, last;
 };
 
 class ScriptedMessage : public stepmill::ShownMessage {
@@ -41,22 +41,14 @@ private:
 
 std::unique_ptr<stepmill::PathChooser> ScriptedFileDialogs::chooser(stepmill::FileCommand command)
 {
-    return std::make_unique<ScriptedChooser>(*this, stepmill::chooser_look(command).title, ++choosers_made);
-}
-
-bool ScriptedFileDialogs::next_answer()
-{
-    if (answers.empty())
-        return false;
-    bool answer = answers.front();
-    answers.pop_front();
-    return answer;
+    return std::make_unique<ScriptedChooser>(*this, "chooser " + std::string(stepmill::chooser_look(command).title) +
+                                                        " #" + std::to_string(++choosers_made) + " last=");
 }
 
 bool ScriptedFileDialogs::confirm(const Glib::ustring& title, const Glib::ustring& text)
 {
     log.push_back("confirm " + title + ": " + text);
-    return next_answer();
+    return next(answers, false);
 }
 
 std::unique_ptr<stepmill::ShownMessage> ScriptedFileDialogs::show_error(const Glib::ustring& title,
@@ -74,15 +66,11 @@ void ScriptedFileDialogs::show_error_text(const Glib::ustring& title, const Glib
 stepmill::SaveChoice ScriptedFileDialogs::ask_save_changes(const Glib::ustring& text)
 {
     log.push_back("save? " + text);
-    if (save_choices.empty())
-        return stepmill::SaveChoice::cancel;
-    stepmill::SaveChoice choice = save_choices.front();
-    save_choices.pop_front();
-    return choice;
+    return next(save_choices, stepmill::SaveChoice::cancel);
 }
 
 bool ScriptedFileDialogs::ask_restore(const Glib::ustring& text)
 {
     log.push_back("restore? " + text);
-    return next_answer();
+    return next(answers, false);
 }

@@ -28,6 +28,5 @@ public:
     std::vector<std::string> log;
 
 private:
-    bool next_answer();
     int choosers_made = 0;
 };

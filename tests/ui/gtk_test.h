@@ -3,25 +3,30 @@
 // of its own, and the main loop run the way the program would between events.
 #pragma once
 
+#include "main_icon_buttons.h"
 #include "main_window.h"
 #include "midi_memory_platform.h"
 #include "scripted_dialogs.h"
+#include "sequence_strip.h"
 #include "widget_find.h"
 
 #include <gtest/gtest.h>
 #include <gtkmm/application.h>
-#include <gtkmm/container.h>
+#include <gtkmm/button.h>
 #include <gtkmm/spinbutton.h>
-#include <gtkmm/window.h>
 
 #include <chrono>
 #include <deque>
-#include <functional>
-#include <memory>
-#include <string>
-#include <vector>
 
 namespace stepmill_test {
+
+template <class W>
+W& find_one(Gtk::Widget& root, const std::function<bool(W&)>& match = nullptr)
+{
+    std::vector<W*> found = find_all<W>(root, match);
+    EXPECT_EQ(found.size(), 1u);
+    return *found.at(0);
+}
 
 class WindowTest : public ::testing::Test {
 protected:
@@ -32,6 +37,8 @@ protected:
     // shown with the keyboard focus (Xvfb has no window manager to give it).
     void open_window(const std::string& song = "");
     void close_window();
+    // Writes `text` to a file of that name in the state folder; its path.
+    std::string write_file(const std::string& name, const std::string& text);
     // A key press as the toolkit delivers it to `target` (the main window by
     // default), then the next frame; whether the window handled it.
     bool press(guint keyval, GdkModifierType state = GdkModifierType(0), Gtk::Window* target = nullptr);
@@ -41,6 +48,12 @@ protected:
     stepmill::SpriteWindow& editor(uint64_t i);
     // The main window's spin button of that label ("beat per minute", "swing", "channel").
     Gtk::SpinButton& control(const char* label);
+    Gtk::Button& play_button();
+    stepmill::SequenceStrip& strip() { return find_one<stepmill::SequenceStrip>(*window); }
+    std::vector<Gtk::Button*> sprite_buttons()
+    {
+        return find_all<Gtk::Button>(find_one<stepmill::MainIconButtons>(*window));
+    }
     // Runs the application until it quits or `limit` passes; whether the
     // window ended it.
     bool runs_until_quit(std::chrono::milliseconds limit);
@@ -53,15 +66,13 @@ protected:
     ScriptedFileDialogs* dialogs = nullptr;
 };
 
-template <class W>
-W& find_one(Gtk::Widget& root, const std::function<bool(W&)>& match = nullptr)
-{
-    std::vector<W*> found = find_all<W>(root, match);
-    EXPECT_EQ(found.size(), 1u);
-    return *found.at(0);
-}
-
 bool show_focused(Gtk::Window& window);
+
+// A pointer event of this type at the middle of `area` of the widget's
+// window: a button press or release (with the modifiers in `state`) or a
+// scroll in `direction`.
+void pointer(Gtk::Widget& widget, GdkEventType type, const Gdk::Rectangle& area, guint state = 0,
+             GdkScrollDirection direction = GDK_SCROLL_UP);
 
 // Handles every pending event, without blocking.
 void settle();

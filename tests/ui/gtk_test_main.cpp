@@ -12,8 +12,8 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
-#include <vector>
 
 namespace stepmill_test {
 
@@ -35,20 +35,15 @@ void WindowTest::open_window(const std::string& song)
     // An id of the test's own: no earlier test's application can collide.
     const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
     std::string id = std::string("org.stepmill.test.") + test->test_suite_name() + "." + test->name();
-    for (char& c : id)
-        if (!g_ascii_isalnum(c) && c != '.')
-            c = '_';
+    std::replace_if(id.begin(), id.end(), [](char c) { return !g_ascii_isalnum(c) && c != '.'; }, '_');
     application = Gtk::Application::create(id, Gio::APPLICATION_NON_UNIQUE);
     application->signal_activate().connect([] {});   // the window is already there
     std::string name = "stepmill", device = "0", path = song;
-    std::vector<char*> argv = {&name[0], &device[0]};
-    if (!song.empty())
-        argv.push_back(&path[0]);
-    argv.push_back(nullptr);
+    std::vector<char*> argv = {&name[0], &device[0], &path[0], nullptr};
+    if (song.empty()) argv.erase(argv.begin() + 2);
     window = std::make_unique<stepmill::MainWindow>(static_cast<int>(argv.size() - 1), argv.data(), application);
     auto scripted = std::make_unique<ScriptedFileDialogs>();
-    scripted->answers = std::move(first_answers);
-    first_answers.clear();
+    scripted->answers = std::exchange(first_answers, {});
     dialogs = scripted.get();
     window->set_dialogs(std::move(scripted));
     // The sprite actions are looked up on a registered application.
@@ -89,6 +84,18 @@ stepmill::SpriteWindow& WindowTest::editor(uint64_t i)
     return *found;
 }
 
+std::string WindowTest::write_file(const std::string& name, const std::string& text)
+{
+    const std::string path = state_dir + "/" + name;
+    std::ofstream(path) << text;
+    return path;
+}
+
+Gtk::Button& WindowTest::play_button()
+{
+    return find_one<Gtk::Button>(*window, [](Gtk::Button& b) { return b.get_label() == "再生/停止"; });
+}
+
 Gtk::SpinButton& WindowTest::control(const char* label)
 {
     return find_one<Gtk::SpinButton>(*window, [label](Gtk::SpinButton& spin) {
@@ -99,13 +106,8 @@ Gtk::SpinButton& WindowTest::control(const char* label)
 bool WindowTest::runs_until_quit(std::chrono::milliseconds limit)
 {
     bool timed_out = false;
-    auto guard = Glib::signal_timeout().connect(
-        [&] {
-            timed_out = true;
-            application->quit();
-            return false;
-        },
-        static_cast<unsigned>(limit.count()));
+    auto guard = Glib::signal_timeout().connect([&] { return timed_out = true, application->quit(), false; },
+                                                unsigned(limit.count()));
     application->run();
     guard.disconnect();
     return !timed_out;
@@ -122,10 +124,9 @@ bool WindowTest::press(guint keyval, GdkModifierType state, Gtk::Window* target)
     // Accelerators and focus keys match the hardware key, as for a real press.
     GdkKeymapKey* keys = nullptr;
     gint n = 0;
-    if (gdk_keymap_get_entries_for_keyval(gdk_keymap_get_for_display(gdk_display_get_default()), keyval, &keys,
-                                          &n) &&
-        n > 0)
-        event->key.hardware_keycode = static_cast<guint16>(keys[0].keycode);
+    GdkKeymap* keymap = gdk_keymap_get_for_display(gdk_display_get_default());
+    if (gdk_keymap_get_entries_for_keyval(keymap, keyval, &keys, &n) && n > 0)
+        event->key.hardware_keycode = guint16(keys[0].keycode);
     g_free(keys);
     gdk_event_set_device(event, gdk_seat_get_keyboard(gdk_display_get_default_seat(gdk_display_get_default())));
     gboolean handled = gtk_widget_event(GTK_WIDGET(to.gobj()), event);
@@ -134,11 +135,29 @@ bool WindowTest::press(guint keyval, GdkModifierType state, Gtk::Window* target)
     return handled;
 }
 
+void pointer(Gtk::Widget& widget, GdkEventType type, const Gdk::Rectangle& area, guint state,
+             GdkScrollDirection direction)
+{
+    GdkEvent* event = gdk_event_new(type);
+    event->any.window = GDK_WINDOW(g_object_ref(widget.get_window()->gobj()));
+    const double x = area.get_x() + area.get_width() / 2.0, y = area.get_y() + area.get_height() / 2.0;
+    if (type == GDK_SCROLL) {
+        event->scroll.direction = direction;
+        event->scroll.x = x, event->scroll.y = y;
+    } else {
+        event->button.button = 1;
+        event->button.state = state;
+        event->button.x = x, event->button.y = y;
+    }
+    gdk_event_set_device(event, gdk_seat_get_pointer(gdk_display_get_default_seat(gdk_display_get_default())));
+    gtk_main_do_event(event);
+    gdk_event_free(event);
+}
+
 void settle()
 {
     auto context = Glib::MainContext::get_default();
-    while (context->iteration(false)) {
-    }
+    while (context->iteration(false)) continue;
 }
 
 void settle_frame(Gtk::Widget& widget)
@@ -147,10 +166,7 @@ void settle_frame(Gtk::Widget& widget)
     if (!widget.get_mapped())
         return;
     bool ticked = false;
-    guint id = widget.add_tick_callback([&ticked](const Glib::RefPtr<Gdk::FrameClock>&) {
-        ticked = true;
-        return false;
-    });
+    guint id = widget.add_tick_callback([&ticked](const Glib::RefPtr<Gdk::FrameClock>&) { return ticked = true, false; });
     // A frame is due within a refresh interval; the timeout only keeps a
     // display that stopped drawing from hanging the test.
     bool late = false;

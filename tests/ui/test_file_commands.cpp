@@ -1,32 +1,17 @@
 // The file commands through the window's dialog seam: scripted answers in
 // place of the choosers and message boxes, real files in a temporary folder.
 #include "gtk_test.h"
-#include "main_icon_buttons.h"
 #include "main_menu_bar.h"
 #include "program.h"
-#include "sequence_strip.h"
 #include "sprite_window.h"
 
-#include <gdk/gdkkeysyms.h>
-#include <gtkmm/spinbutton.h>
-
-#include <glib/gstdio.h>
 #include <glibmm/fileutils.h>
 
-#include <fstream>
-#include <sstream>
+#include <filesystem>
 
 using namespace stepmill;
 
 namespace {
-
-std::string read_all(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
 
 // A song of `sprites` sprites, each with `note` on its first beat.
 void write_song(const std::string& path, uint64_t sprites, uint64_t bpm, uint8_t note, std::list<uint32_t> sequence)
@@ -34,41 +19,37 @@ void write_song(const std::string& path, uint64_t sprites, uint64_t bpm, uint8_t
     Song song;
     song.reset_sprites(sprites);
     song.bpm = bpm;
-    for (Sprite& sprite : song.sprites)
-        sprite.notes[0].set(note);
+    for (Sprite& sprite : song.sprites) sprite.notes[0].set(note);
     song.sequence = std::move(sequence);
     ASSERT_TRUE(song.write(path));
 }
 
+// The window on a song of two sprites, in a folder of the test's own.
 class FileCommands : public stepmill_test::WindowTest {
 protected:
     void SetUp() override
     {
         WindowTest::SetUp();
         dir = state_dir + "/files";
-        g_mkdir(dir.c_str(), 0700);
-        write_song(at("start.trm"), 2, 120, 38, {0, 1, 0});
-        open_window(at("start.trm"));
+        fresh_dir();
     }
-
-    void empty_dir()
+    void fresh_dir()
     {
-        for (const std::string& entry : Glib::Dir(dir))
-            g_remove(at(entry).c_str());
+        std::filesystem::remove_all(dir);
+        std::filesystem::create_directory(dir);
+        write_song(at("@/start.trm"), 2, 120, 38, {0, 1, 0});
+        open_window(at("@/start.trm"));
     }
-
     void run(const char* action)
     {
         window->get_action_group("stepmill")->activate_action(action);
         stepmill_test::settle();
     }
-
     // "@" stands for the test folder.
-    std::string at(std::string name) const
+    std::string at(std::string text) const
     {
-        for (size_t sign; (sign = name.find('@')) != std::string::npos;)
-            name.replace(sign, 1, dir);
-        return name.find('/') == std::string::npos ? dir + "/" + name : name;
+        for (size_t sign; (sign = text.find('@')) != std::string::npos;) text.replace(sign, 1, dir);
+        return text;
     }
 
     std::string dir;
@@ -117,64 +98,34 @@ TEST_F(FileCommands, SaveAsAndExportAskWriteAndReport)
          ""},
     };
 
-    const std::string song = song_text();
-    const std::string old_proc = read_all("/proc/version");
-
+    const std::string song = song_text(), old_proc = Glib::file_get_contents("/proc/version");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        for (const std::string& file : c.existing)
-            std::ofstream(at(file), std::ios::binary) << "old";
-        open_window(at("start.trm"));
-        for (const auto& path : c.paths)
-            dialogs->paths.push_back(path ? std::optional<std::string>(at(*path)) : std::nullopt);
+        fresh_dir();
+        for (const std::string& file : c.existing) Glib::file_set_contents(at(file), "old");
+        for (const auto& path : c.paths) dialogs->paths.push_back(path ? std::optional(at(*path)) : std::nullopt);
         dialogs->answers = c.answers;
         run(c.save_as ? "saveAs" : "Export");
 
         std::vector<std::string> expected = {c.save_as ? "chooser 保存 #1 last=" : "chooser SMF保存 #1 last="};
-        expected.insert(expected.end(), c.log.begin(), c.log.end());
-        for (std::string& line : expected)
-            for (size_t sign; (sign = line.find('@')) != std::string::npos;)
-                line.replace(sign, 1, dir);
+        for (const std::string& line : c.log) expected.push_back(at(line));
         EXPECT_EQ(dialogs->log, expected);
         EXPECT_TRUE(dialogs->paths.empty()) << "the chooser was asked fewer times than scripted";
 
-        const std::string written = c.written.empty() ? "" : at(c.written);
+        const std::string written = at(c.written);
         if (!written.empty()) {
-            EXPECT_EQ(c.save_as ? read_all(written) : read_all(written).substr(0, 4), c.save_as ? song : "MThd");
+            const std::string bytes = Glib::file_get_contents(written);
+            EXPECT_EQ(c.save_as ? bytes : bytes.substr(0, 4), c.save_as ? song : "MThd");
         }
         for (const std::string& file : c.existing) {
             if (at(file) != written) {
-                EXPECT_EQ(read_all(at(file)), "old") << file;
+                EXPECT_EQ(Glib::file_get_contents(at(file)), "old") << file;
             }
         }
-        EXPECT_EQ(read_all("/proc/version"), old_proc);
+        EXPECT_EQ(Glib::file_get_contents("/proc/version"), old_proc);
         // Only a saved song names the window.
         EXPECT_EQ(window->get_title(), c.save_as && !written.empty() ? Glib::ustring(written) : program_title);
-        empty_dir();
-        write_song(at("start.trm"), 2, 120, 38, {0, 1, 0});
     }
-}
-
-// Save writes to the song's file without a question, or asks as Save As
-// does for a song that has none; either way the modified mark goes.
-TEST_F(FileCommands, Save)
-{
-    press(GDK_KEY_Right);
-    press(GDK_KEY_1);
-    EXPECT_EQ(window->get_title(), "*" + std::string(program_title));
-    press(GDK_KEY_s, GDK_CONTROL_MASK);
-    EXPECT_TRUE(dialogs->log.empty());
-    EXPECT_EQ(read_all(at("start.trm")), song_text());
-    EXPECT_EQ(window->get_title(), at("start.trm"));
-
-    open_window();
-    press(GDK_KEY_Right);
-    press(GDK_KEY_1);
-    dialogs->paths = {at("new.trm")};
-    press(GDK_KEY_s, GDK_CONTROL_MASK);
-    EXPECT_EQ(dialogs->log, std::vector<std::string>{"chooser 保存 #1 last="});
-    EXPECT_EQ(read_all(at("new.trm")), song_text());
-    EXPECT_EQ(window->get_title(), at("new.trm"));
 }
 
 // A successful Open rebuilds the window for the file's song and then shows
@@ -194,13 +145,12 @@ TEST_F(FileCommands, Open)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        open_window(at("start.trm"));
-        const std::string path = at("case.trm");
-        g_remove(path.c_str());
+        fresh_dir();
+        const std::string path = at("@/case.trm");
         if (!c.text)
             write_song(path, 40, 150, 36, {39, 0, 7});
         else if (!c.text->empty())
-            std::ofstream(path) << *c.text;
+            Glib::file_set_contents(path, *c.text);
         const bool opens = !c.text || !c.text->empty();
         dialogs->paths = {path};
 
@@ -218,15 +168,11 @@ TEST_F(FileCommands, Open)
         EXPECT_EQ(dialogs->log, log);
         EXPECT_EQ(window->get_title(), opens ? path : std::string(program_title));
         EXPECT_EQ(window->document().song().sprites.size(), c.sprites);
-        auto& buttons = stepmill_test::find_one<MainIconButtons>(*window);
-        EXPECT_EQ(stepmill_test::find_all<Gtk::Button>(buttons).size(), c.sprites);
-        for (uint64_t i = 0; i < c.sprites; ++i)
-            EXPECT_TRUE(application->has_action(sprite_action_name(i))) << i;
-        auto& strip = stepmill_test::find_one<SequenceStrip>(*window);
-        EXPECT_EQ(strip.size(), window->document().song().sequence.size());
-        EXPECT_EQ(strip.cursor(), -1);
-        EXPECT_EQ(control("beat per minute").get_value(),
-                  c.sprites == 40 ? 150.0 : opens ? 90.0 : 120.0);
+        EXPECT_EQ(sprite_buttons().size(), c.sprites);
+        for (uint64_t i = 0; i < c.sprites; ++i) EXPECT_TRUE(application->has_action(sprite_action_name(i))) << i;
+        EXPECT_EQ(strip().size(), window->document().song().sequence.size());
+        EXPECT_EQ(strip().cursor(), -1);
+        EXPECT_EQ(control("beat per minute").get_value(), c.sprites == 40 ? 150.0 : opens ? 90.0 : 120.0);
     }
 
     dialogs->log.clear();
@@ -250,17 +196,12 @@ TEST_F(FileCommands, OpenWhilePlayingStaysInsideTheNewSong)
         backwards.push_back(35 - i);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        write_song(at("big.trm"), 36, 1000, 42, backwards);
-        open_window(at("big.trm"));
-        if (c.sequence) {
-            stepmill_test::find_one<Gtk::Button>(*window, [](Gtk::Button& b) { return b.get_label() == "再生/停止"; })
-                .clicked();
-        } else {
-            editor(30).response(response_play_stop);
-        }
+        write_song(at("@/big.trm"), 36, 1000, 42, backwards);
+        open_window(at("@/big.trm"));
+        c.sequence ? play_button().clicked() : editor(30).response(response_play_stop);
         platform.advance(48000 * 3 / 4);   // well into the sequence
-        write_song(at("small.trm"), c.new_sprites, 1000, 36, c.new_sequence);
-        dialogs->paths = {at("small.trm")};
+        write_song(at("@/small.trm"), c.new_sprites, 1000, 36, c.new_sequence);
+        dialogs->paths = {at("@/small.trm")};
         run("Open");
         ASSERT_EQ(window->document().song().sprites.size(), c.new_sprites);
         platform.sent.clear();

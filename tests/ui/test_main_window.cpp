@@ -3,15 +3,13 @@
 // control, play/stop, undo and redo of every kind of edit, the question
 // about unsaved changes, and the song kept when the program is told to end.
 #include "gtk_test.h"
-#include "main_icon_buttons.h"
 #include "program.h"
-#include "sequence_strip.h"
 #include "note_grid.h"
 #include "sprite_window.h"
 
 #include <gdk/gdkkeysyms.h>
+#include <glibmm/fileutils.h>
 #include <glibmm/main.h>
-#include <glib/gstdio.h>
 #include <gtkmm/accellabel.h>
 #include <gtkmm/checkbutton.h>
 #include <gtkmm/colorbutton.h>
@@ -20,9 +18,8 @@
 #include <gtkmm/separatormenuitem.h>
 #include <gtkmm/spinbutton.h>
 
-#include <fstream>
-#include <string>
-#include <vector>
+#include <algorithm>
+#include <map>
 
 using namespace stepmill;
 
@@ -31,59 +28,14 @@ namespace {
 class Window : public stepmill_test::WindowTest {
 protected:
     Gtk::SpinButton& tempo() { return control("beat per minute"); }
-    Gtk::Button& play()
-    {
-        return stepmill_test::find_one<Gtk::Button>(*window, [](Gtk::Button& b) { return b.get_label() == "再生/停止"; });
-    }
-    SequenceStrip& strip() { return stepmill_test::find_one<SequenceStrip>(*window); }
-    std::vector<Gtk::Button*> sprite_buttons()
-    {
-        return stepmill_test::find_all<Gtk::Button>(stepmill_test::find_one<MainIconButtons>(*window));
-    }
-    // Note-ons the platform received, by note number.
-    std::vector<int> notes_sent() const
-    {
-        std::vector<int> notes;
-        for (const auto& message : platform.sent)
-            if (message.bytes.size() == 3 && message.bytes[0] == 0x99 && message.bytes[2] > 0)
-                notes.push_back(message.bytes[1]);
-        return notes;
-    }
-    Gtk::CheckButton& check(const char* label)
-    {
-        return stepmill_test::find_one<Gtk::CheckButton>(*window, [label](Gtk::CheckButton& b) {
-            return b.get_label() == label;
-        });
-    }
-    // Row r's mute or solo in sprite 3's editor.
+    // In sprite 3's editor: its grid, and row r's mute or solo.
+    NoteGrid& grid() { return stepmill_test::find_one<NoteGrid>(editor(3)); }
     Gtk::ToggleButton& row_switch(uint64_t r, const char* prefix)
     {
         const Glib::ustring name = prefix + Glib::ustring(drum_note_table[r].name);
         return stepmill_test::find_one<Gtk::ToggleButton>(editor(3), [&name](Gtk::ToggleButton& b) {
             return b.get_accessible()->get_name() == name;
         });
-    }
-    // A Control-click on the box of row r, beat b of sprite 3's editor.
-    void control_click(uint64_t r, uint64_t b)
-    {
-        auto& grid = stepmill_test::find_one<NoteGrid>(editor(3));
-        stepmill_test::settle_frame(grid);
-        const Gdk::Rectangle area = grid.box_area(r, b);
-        GdkEvent* event = gdk_event_new(GDK_BUTTON_PRESS);
-        event->button.window = GDK_WINDOW(g_object_ref(grid.get_window()->gobj()));
-        event->button.button = 1;
-        event->button.state = GDK_CONTROL_MASK;
-        event->button.x = area.get_x() + area.get_width() / 2.0;
-        event->button.y = area.get_y() + area.get_height() / 2.0;
-        gdk_event_set_device(event, gdk_seat_get_pointer(gdk_display_get_default_seat(gdk_display_get_default())));
-        gtk_main_do_event(event);
-        gdk_event_free(event);
-    }
-    std::string write_song(const std::string& name, const std::string& text)
-    {
-        std::string path = state_dir + "/" + name;
-        std::ofstream(path) << text;
-        return path;
     }
 };
 
@@ -98,7 +50,7 @@ TEST_F(Window, StartUpFollowsTheSong)
         SCOPED_TRACE(c.sprites);
         std::string path;
         if (c.sprites >= 0)
-            path = write_song("window.trm", "bpm: " + std::string(c.bpm) + "\nsprites: " + std::to_string(c.sprites) + "\n");
+            path = write_file("window.trm", "bpm: " + std::string(c.bpm) + "\nsprites: " + std::to_string(c.sprites) + "\n");
         open_window(path);
         const int n = c.sprites < 0 ? 36 : c.sprites;
         std::vector<std::string> labels, expected;
@@ -118,60 +70,38 @@ TEST_F(Window, StartUpFollowsTheSong)
     }
 }
 
-// The menus' items with their mnemonics and accelerator labels, each running
-// its command; Ctrl+O from the window opens, a plain "o" does not; a button
-// and an action present their sprite's editor.
+// The menus' items with their mnemonics and accelerator labels, the file
+// commands each running its own; Ctrl+O from the window opens, a plain "o"
+// does not; a button and an action present their sprite's editor.
 TEST_F(Window, MenusAndAccelerators)
 {
     open_window();
-    auto& bar = stepmill_test::find_one<Gtk::MenuBar>(*window);
-    struct Line { std::string label; guint key; GdkModifierType mods; std::string runs; };
-    const std::vector<std::pair<std::string, std::vector<Line>>> menus = {
-        {"_File",
-         {{"_Open", GDK_KEY_o, GDK_CONTROL_MASK, "chooser 開く #1 last="},
-          {"_Save", GDK_KEY_s, GDK_CONTROL_MASK, "chooser 保存 #2 last="},
-          {"save_As", 0, GdkModifierType(0), "chooser 保存 #3 last="},
-          {"_Export to SMF", 0, GdkModifierType(0), "chooser SMF保存 #4 last="},
-          {"-", 0, GdkModifierType(0), ""},
-          {"e_Xit", GDK_KEY_q, GDK_CONTROL_MASK, ""}}},
-        {"_Edit",
-         {{"_Undo", GDK_KEY_z, GDK_CONTROL_MASK, ""},
-          {"_Redo", GDK_KEY_z, GdkModifierType(GDK_CONTROL_MASK | GDK_SHIFT_MASK), ""}}},
-    };
-    auto tops = bar.get_children();
-    ASSERT_EQ(tops.size(), menus.size());
-    auto top = tops.begin();
-    for (const auto& [title, lines] : menus) {
-        auto* item = dynamic_cast<Gtk::MenuItem*>(*top++);
-        ASSERT_TRUE(item && item->get_submenu());
-        EXPECT_EQ(item->get_label(), title);
-        auto items = item->get_submenu()->get_children();
-        ASSERT_EQ(items.size(), lines.size()) << title;
-        auto it = items.begin();
-        for (const Line& line : lines) {
-            SCOPED_TRACE(line.label);
-            auto* menu_item = dynamic_cast<Gtk::MenuItem*>(*it++);
-            ASSERT_NE(menu_item, nullptr);
-            if (line.label == "-") {
-                EXPECT_NE(dynamic_cast<Gtk::SeparatorMenuItem*>(menu_item), nullptr);
-                continue;
-            }
-            EXPECT_EQ(menu_item->get_label(), line.label);
-            EXPECT_TRUE(menu_item->get_use_underline());
+    std::vector<std::string> items;   // "label accelerator", "-" for a separator
+    std::map<std::string, Gtk::MenuItem*> by_label;
+    for (Gtk::Widget* top : stepmill_test::find_one<Gtk::MenuBar>(*window).get_children()) {
+        auto& menu = dynamic_cast<Gtk::MenuItem&>(*top);
+        items.push_back(menu.get_label() + ":");
+        for (Gtk::Widget* child : menu.get_submenu()->get_children()) {
+            auto& item = dynamic_cast<Gtk::MenuItem&>(*child);
             guint key = 0;
             GdkModifierType mods = GdkModifierType(0);
-            if (auto accel = dynamic_cast<Gtk::AccelLabel*>(menu_item->get_child()))
+            if (auto* accel = dynamic_cast<Gtk::AccelLabel*>(item.get_child()))
                 gtk_accel_label_get_accel(accel->gobj(), &key, &mods);
-            EXPECT_EQ(key, line.key);
-            EXPECT_EQ(mods, line.mods);
-            if (!line.runs.empty()) {
-                dialogs->log.clear();
-                menu_item->activate();
-                stepmill_test::settle();
-                EXPECT_EQ(dialogs->log, std::vector<std::string>{line.runs});
-            }
+            items.push_back(dynamic_cast<Gtk::SeparatorMenuItem*>(child) ? "-"
+                            : item.get_label() + (item.get_use_underline() ? " " : " (no mnemonic) ") +
+                                  Gtk::AccelGroup::name(key, Gdk::ModifierType(mods)));
+            by_label[item.get_label()] = &item;
         }
     }
+    EXPECT_EQ(items, (std::vector<std::string>{"_File:", "_Open <Primary>o", "_Save <Primary>s", "save_As ",
+                                               "_Export to SMF ", "-", "e_Xit <Primary>q", "_Edit:",
+                                               "_Undo <Primary>z", "_Redo <Primary><Shift>z"}));
+    for (const char* command : {"_Open", "_Save", "save_As", "_Export to SMF"}) {
+        by_label.at(command)->activate();
+        stepmill_test::settle();
+    }
+    EXPECT_EQ(dialogs->log, (std::vector<std::string>{"chooser 開く #1 last=", "chooser 保存 #2 last=",
+                                                      "chooser 保存 #3 last=", "chooser SMF保存 #4 last="}));
     dialogs->log.clear();
     press(GDK_KEY_o);
     EXPECT_TRUE(dialogs->log.empty()) << "without Control the key is the strip's";
@@ -184,8 +114,7 @@ TEST_F(Window, MenusAndAccelerators)
     stepmill_test::settle();
     std::vector<std::string> shown;
     for (Gtk::Window* w : application->get_windows())
-        if (w != window.get() && w->get_visible())
-            shown.push_back(w->get_title());
+        if (w != window.get() && w->get_visible()) shown.push_back(w->get_title());
     std::sort(shown.begin(), shown.end());
     EXPECT_EQ(shown, (std::vector<std::string>{"7", "c"}));
 }
@@ -214,9 +143,9 @@ TEST_F(Window, Tempo)
 
     // Playing 8 beats a bar at 120 bpm (12000 frames apart), then at 240 from
     // a third of the way into beat 1: the rest of it takes half as long.
-    open_window(write_song("tempo.trm", "bpm: 120\nsprites: 1\nbeats: 8\nbeat: 1 42\nbeat: 2 42\nsprite end\nsequence: 0\n"));
+    open_window(write_file("tempo.trm", "bpm: 120\nsprites: 1\nbeats: 8\nbeat: 1 42\nbeat: 2 42\nsprite end\nsequence: 0\n"));
     const uint64_t start = platform.now();
-    play().clicked();
+    play_button().clicked();
     platform.advance(16000);
     tempo().set_value(240.0);
     platform.advance(30000);
@@ -234,12 +163,15 @@ TEST_F(Window, PlayStopAndClosing)
     for (const Case& c : {Case{"empty sequence starts nothing", false, false},
                           Case{"stopped with a sequence starts it", true, true}}) {
         SCOPED_TRACE(c.what);
-        open_window(write_song("play.trm", c.with_sequence ? "sprites: 2\nbeats: 8\nsprite end\nbeats: 8\nbeat: 0 38\nsprite end\nsequence: 1 0\n"
+        open_window(write_file("play.trm", c.with_sequence ? "sprites: 2\nbeats: 8\nsprite end\nbeats: 8\nbeat: 0 38\nsprite end\nsequence: 1 0\n"
                                                            : "sprites: 2\n"));
         platform.sent.clear();
-        play().clicked();
+        play_button().clicked();
         platform.advance(4800);
-        EXPECT_EQ(notes_sent(), c.after ? std::vector<int>{38} : std::vector<int>{}) << "the first entry's beat";
+        std::vector<int> notes;
+        for (const auto& message : platform.sent)
+            if (message.bytes.size() == 3 && message.bytes[0] == 0x99 && message.bytes[2] > 0) notes.push_back(message.bytes[1]);
+        EXPECT_EQ(notes, c.after ? std::vector<int>{38} : std::vector<int>{}) << "the first entry's beat";
         platform.sent.clear();
         window->close();
         EXPECT_TRUE(runs_until_quit(std::chrono::seconds(2))) << "closing ends the program";
@@ -259,39 +191,47 @@ TEST_F(Window, UndoAndRedoEveryEdit)
         std::function<std::string()> view;   // what the window shows of it
     };
     const auto strip_view = [this] { return std::to_string(strip().size()) + " columns"; };
-    const auto grid_view = [this] {
-        auto& grid = stepmill_test::find_one<NoteGrid>(editor(3));
-        std::string boxes = std::to_string(grid.beat_count()) + ":";
-        for (uint64_t b = 0; b < grid.beat_count(); ++b)
-            boxes += grid.get_active(3, b) ? std::to_string(grid.velocity(3, b)) + " " : ". ";
+    const auto grid_view = [this] {   // the beats the spin shows, then row 3's boxes
+        std::string boxes = stepmill_test::find_one<Gtk::SpinButton>(editor(3)).get_text() + ":";
+        for (uint64_t b = 0; b < grid().beat_count(); ++b)
+            boxes += grid().get_active(3, b) ? std::to_string(grid().velocity(3, b)) + " " : ". ";
         return boxes;
     };
+    const auto spin_view = [this](const char* label) { return [=] { return control(label).get_text().raw(); }; };
+    const auto clock = [this]() -> Gtk::CheckButton& {
+        return stepmill_test::find_one<Gtk::CheckButton>(*window, [](Gtk::CheckButton& b) {
+            return b.get_label() == "MIDI clock";
+        });
+    };
+    const auto row_view = [this](uint64_t r, const char* which) {
+        return [=] { return std::to_string(row_switch(r, which).get_active()); };
+    };
     const std::vector<Case> cases = {
-        {"a note switched on", [this] { stepmill_test::find_one<NoteGrid>(editor(3)).toggle(3, 5); }, grid_view},
+        {"a note switched on", [this] { grid().toggle(3, 4); }, grid_view},
         {"Apply shortening a sprite",
          [this] {
-             auto& e = editor(3);
-             stepmill_test::find_one<Gtk::SpinButton>(e).set_value(4);
-             e.response(Gtk::RESPONSE_APPLY);
+             stepmill_test::find_one<Gtk::SpinButton>(editor(3)).set_value(4);
+             editor(3).response(Gtk::RESPONSE_APPLY);
          },
          grid_view},
         {"an entry inserted", [this] { press(GDK_KEY_Right), press(GDK_KEY_2); }, strip_view},
         {"an entry deleted", [this] { for (guint k : {GDK_KEY_Right, GDK_KEY_Right, GDK_KEY_BackSpace}) press(k); },
          strip_view},
         {"a tempo drag", [this] { for (double v : {130.0, 131.0, 140.0}) tempo().set_value(v); },
-         [this] { return std::to_string(int(tempo().get_value())); }},
-        {"a swing drag", [this] { for (double v : {60.0, 66.0}) control("swing").set_value(v); },
-         [this] { return std::to_string(int(control("swing").get_value())); }},
-        {"the channel", [this] { control("channel").set_value(2); },
-         [this] { return std::to_string(int(control("channel").get_value())); }},
-        {"the MIDI clock", [this] { check("MIDI clock").set_active(true); },
-         [this] { return std::to_string(check("MIDI clock").get_active()); }},
-        {"a velocity by Control-click", [this] { control_click(3, 5); }, grid_view},
-        {"a row muted", [this] { row_switch(3, "ミュート ").set_active(true); },
-         [this] { return std::to_string(row_switch(3, "ミュート ").get_active()); }},
-        {"a row soloed", [this] { row_switch(8, "ソロ ").set_active(true); },
-         [this] { return std::to_string(row_switch(8, "ソロ ").get_active()); }},
-        {"a colour", [this] {
+         spin_view("beat per minute")},
+        {"a swing drag", [this] { for (double v : {60.0, 66.0}) control("swing").set_value(v); }, spin_view("swing")},
+        {"the channel", [this] { control("channel").set_value(2); }, spin_view("channel")},
+        {"the MIDI clock", [&] { clock().set_active(true); }, [&] { return std::to_string(clock().get_active()); }},
+        {"a velocity by Control-click",
+         [this] {
+             stepmill_test::settle_frame(grid());
+             stepmill_test::pointer(grid(), GDK_BUTTON_PRESS, grid().box_area(3, 5), GDK_CONTROL_MASK);
+         },
+         grid_view},
+        {"a row muted", [this] { row_switch(3, "ミュート ").set_active(true); }, row_view(3, "ミュート ")},
+        {"a row soloed", [this] { row_switch(8, "ソロ ").set_active(true); }, row_view(8, "ソロ ")},
+        {"a colour",
+         [this] {
              auto& button = stepmill_test::find_one<Gtk::ColorButton>(editor(3));
              button.set_rgba(Gdk::RGBA("#204080"));
              g_signal_emit_by_name(button.gobj(), "color-set");
@@ -300,7 +240,7 @@ TEST_F(Window, UndoAndRedoEveryEdit)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        open_window(write_song("undo.trm", "sprites: 4\nbeats: 8\nsprite end\nbeats: 8\nsprite end\nbeats: 8\nsprite end\nbeats: 8\nbeat: 5 38\nbeat: 6 38\n"
+        open_window(write_file("undo.trm", "sprites: 4\nbeats: 8\nsprite end\nbeats: 8\nsprite end\nbeats: 8\nsprite end\nbeats: 8\nbeat: 5 38\nbeat: 6 38\n"
                                            "sprite end\nsequence: 0 1 2\n"));
         const std::string before = song_text(), shown_before = c.view();
         c.edit();
@@ -324,7 +264,7 @@ TEST_F(Window, UndoAndRedoEveryEdit)
 // discard (go on), cancel (stay). Nothing asks when nothing changed.
 TEST_F(Window, UnsavedChangesAreAskedAbout)
 {
-    const std::string song = write_song("guard.trm", "sprites: 2\n"), other = write_song("other.trm", "sprites: 5\n");
+    const std::string song = write_file("guard.trm", "sprites: 2\n"), other = write_file("other.trm", "sprites: 5\n");
     struct Case { const char* what; bool edit; SaveChoice choice; bool goes_on; bool saved; };
     const std::vector<Case> cases = {
         {"unchanged", false, SaveChoice::cancel, true, false},
@@ -335,7 +275,7 @@ TEST_F(Window, UnsavedChangesAreAskedAbout)
     for (const char* trigger : {"close", "Ctrl+Q", "Open"}) {
         for (const Case& c : cases) {
             SCOPED_TRACE(std::string(trigger) + ": " + c.what);
-            std::ofstream(song) << "sprites: 2\n";
+            write_file("guard.trm", "sprites: 2\n");
             open_window(song);
             if (c.edit)
                 press(GDK_KEY_Right), press(GDK_KEY_1);
@@ -354,20 +294,18 @@ TEST_F(Window, UnsavedChangesAreAskedAbout)
             }
             EXPECT_EQ(went_on, c.goes_on);
             EXPECT_EQ(dialogs->log.empty() || dialogs->log[0] != "save? " + song + " への変更を保存しますか?", !c.edit);
-            std::ifstream file(song);
-            std::stringstream saved;
-            saved << file.rdbuf();
-            EXPECT_EQ(saved.str() == edited, c.saved);
+            EXPECT_EQ(Glib::file_get_contents(song) == edited, c.saved);
         }
     }
 }
 
 // Told to end with unsaved changes, the window keeps them; the next start
-// offers them: restored, they are the song, modified, to be saved where it
-// came from; discarded, they are gone. A save removes them too.
+// offers them: restored, they are the song, modified, saved by Save where it
+// came from; discarded, they are gone, and Save asks for a new song's name.
+// A save removes them too.
 TEST_F(Window, RecoveryAfterAnEnd)
 {
-    const std::string song = write_song("lost.trm", "sprites: 3\n");
+    const std::string song = write_file("lost.trm", "sprites: 3\n");
     for (bool restore : {true, false}) {
         SCOPED_TRACE(restore);
         open_window(song);
@@ -381,10 +319,18 @@ TEST_F(Window, RecoveryAfterAnEnd)
         EXPECT_EQ(song_text() == edited, restore);
         EXPECT_EQ(window->get_title(), restore ? "*" + song : std::string(program_title));
         EXPECT_EQ(g_file_test((state_dir + "/stepmill/recovery.trm").c_str(), G_FILE_TEST_EXISTS), restore);
-        if (restore) {
+        if (restore) {   // Save writes the song's file without a question
             press(GDK_KEY_s, GDK_CONTROL_MASK);
+            EXPECT_EQ(dialogs->log.size(), 1u);
+            EXPECT_EQ(Glib::file_get_contents(song), edited);
             EXPECT_EQ(window->get_title(), song);
             EXPECT_FALSE(g_file_test((state_dir + "/stepmill/recovery.trm").c_str(), G_FILE_TEST_EXISTS));
+        } else {   // a new song's Save asks for a name, as Save As does
+            dialogs->paths = {state_dir + "/new.trm"};
+            press(GDK_KEY_s, GDK_CONTROL_MASK);
+            EXPECT_EQ(dialogs->log.back(), "chooser 保存 #1 last=");
+            EXPECT_EQ(Glib::file_get_contents(state_dir + "/new.trm"), song_text());
+            EXPECT_EQ(window->get_title(), state_dir + "/new.trm");
         }
     }
 }

@@ -13,12 +13,7 @@
 #include <gdk/gdkkeysyms.h>
 #include <gtk/gtk.h>
 
-#include <algorithm>
-#include <cstdio>
-#include <fstream>
-#include <string>
 #include <utility>
-#include <vector>
 
 using namespace stepmill;
 
@@ -26,12 +21,7 @@ namespace {
 
 class Editor : public stepmill_test::WindowTest {
 protected:
-    void open_with(const std::string& song_text)
-    {
-        const std::string path = state_dir + "/editor.trm";
-        std::ofstream(path) << song_text;
-        open_window(path);
-    }
+    void open_with(const std::string& song) { open_window(write_file("editor.trm", song)); }
 
     SpriteWindow& present(uint64_t i)
     {
@@ -55,16 +45,6 @@ protected:
     {
         dynamic_cast<Gtk::Button*>(editor.get_widget_for_response(response))->clicked();
         stepmill_test::settle();
-    }
-
-    static int active_count(SpriteWindow& editor)
-    {
-        int n = 0;
-        NoteGrid& g = grid(editor);
-        for (uint64_t r = 0; r < g.row_count(); ++r)
-            for (uint64_t b = 0; b < g.beat_count(); ++b)
-                n += g.get_active(r, b);
-        return n;
     }
 
     // The box the focus is on, as (row, beat), or (-1, -1).
@@ -138,17 +118,8 @@ TEST_F(Editor, BoxesAnswerMouseKeysAndAssistiveTechnology)
     ASSERT_TRUE(stepmill_test::show_focused(editor));
     NoteGrid& boxes = grid(editor);
 
-    Gdk::Rectangle area = boxes.box_area(8, 2);
-    for (GdkEventType type : {GDK_BUTTON_PRESS, GDK_BUTTON_RELEASE}) {
-        GdkEvent* event = gdk_event_new(type);
-        event->button.window = GDK_WINDOW(g_object_ref(boxes.get_window()->gobj()));
-        event->button.button = 1;
-        event->button.x = area.get_x() + area.get_width() / 2.0;
-        event->button.y = area.get_y() + area.get_height() / 2.0;
-        gdk_event_set_device(event, gdk_seat_get_pointer(gdk_display_get_default_seat(gdk_display_get_default())));
-        gtk_main_do_event(event);
-        gdk_event_free(event);
-    }
+    for (GdkEventType type : {GDK_BUTTON_PRESS, GDK_BUTTON_RELEASE})
+        stepmill_test::pointer(boxes, type, boxes.box_area(8, 2));
     EXPECT_TRUE(notes(0, 2).test(42));
     ASSERT_EQ(platform.sent.size(), 1u);
     EXPECT_EQ(platform.sent[0].bytes, (std::vector<unsigned char>{0x99, 42, 127})) << "the preview";
@@ -183,8 +154,7 @@ TEST_F(Editor, BoxesAnswerMouseKeysAndAssistiveTechnology)
     atk_component_get_extents(ATK_COMPONENT(snare), &x, &y, &w, &h, ATK_XY_SCREEN);
     atk_component_get_extents(ATK_COMPONENT(gtk_widget_get_accessible(GTK_WIDGET(boxes.gobj()))), &gx, &gy, &gw,
                               &gh, ATK_XY_SCREEN);
-    area = boxes.box_area(3, 0);
-    EXPECT_EQ(Gdk::Rectangle(x - gx, y - gy, w, h), area);
+    EXPECT_EQ(Gdk::Rectangle(x - gx, y - gy, w, h), boxes.box_area(3, 0));
 
     g_object_ref(snare);
     beats(editor).set_value(4);
@@ -193,32 +163,6 @@ TEST_F(Editor, BoxesAnswerMouseKeysAndAssistiveTechnology)
     EXPECT_TRUE(atk_state_set_contains_state(states, ATK_STATE_DEFUNCT));
     g_object_unref(states);
     g_object_unref(snare);
-}
-
-// Apply rebuilds the grid at the spin's beat count: shortening drops the cut
-// beats, lengthening again brings them back silent; undoing the shortening
-// brings their notes back.
-TEST_F(Editor, ApplyChangesTheBeats)
-{
-    std::string all = "sprites: 4\nbeats: 8\nsprite end\nbeats: 8\nsprite end\nbeats: 8\nsprite end\nbeats: 16\n";
-    for (int b = 0; b < 16; ++b) all += "beat: " + std::to_string(b) + " 38\n";
-    open_with(all + "sprite end\n");
-    SpriteWindow& editor = present(3);
-    struct Step { double spin; uint64_t beats; int active; };
-    for (const Step& s : std::vector<Step>{{16, 16, 16}, {8, 8, 8}, {16, 16, 8}, {1, 1, 1}}) {
-        SCOPED_TRACE("apply " + std::to_string(s.spin));
-        beats(editor).set_value(s.spin);
-        respond(editor, Gtk::RESPONSE_APPLY);
-        EXPECT_EQ(window->document().song().sprites[3].beats, s.beats);
-        EXPECT_EQ(grid(editor).beat_count(), s.beats);
-        EXPECT_EQ(active_count(editor), s.active);
-    }
-    for (int active : {8, 8, 16}) {   // undo 16 -> 1, 8 -> 16, 16 -> 8
-        press(GDK_KEY_z, GDK_CONTROL_MASK, &editor);
-        EXPECT_EQ(active_count(editor), active);
-        EXPECT_EQ(beats(editor).get_value_as_int(), int(grid(editor).beat_count()));
-    }
-    EXPECT_TRUE(platform.sent.empty());
 }
 
 // Sprites a file gives: more beats than the spin allows, none at all, and a
@@ -248,12 +192,13 @@ TEST_F(Editor, SpritesFromAFile)
 }
 
 // Play/stop stops whatever plays, the sequence included, and otherwise
-// loops this editor's sprite; Close hides the editor and leaves it playing.
-TEST_F(Editor, PlayStop)
+// loops this editor's sprite; the window manager's close hides the editor
+// and leaves it playing, and keeps it with a spin value never applied:
+// presented again it works.
+TEST_F(Editor, PlayStopAndClosing)
 {
     open_with("sprites: 3\nbeats: 8\nsprite end\nbeats: 8\nsprite end\nbeats: 8\nbeat: 0 40\nsprite end\nsequence: 0 1 2\n");
-    auto& play = stepmill_test::find_one<Gtk::Button>(*window, [](Gtk::Button& b) { return b.get_label() == "再生/停止"; });
-    play.clicked();
+    play_button().clicked();
     SpriteWindow& editor = present(2);
     respond(editor, response_play_stop);   // stops the sequence
     platform.advance(64);
@@ -263,10 +208,20 @@ TEST_F(Editor, PlayStop)
     respond(editor, response_play_stop);
     platform.advance(64);
     EXPECT_EQ(platform.sent.back().bytes, (std::vector<unsigned char>{0x99, 40, 127})) << "sprite 2 loops";
-    respond(editor, Gtk::RESPONSE_CLOSE);
+
+    beats(editor).set_value(12);
+    GdkEvent* event = gdk_event_new(GDK_DELETE);
+    event->any.window = GDK_WINDOW(g_object_ref(editor.get_window()->gobj()));
+    gtk_main_do_event(event);
+    gdk_event_free(event);
+    stepmill_test::settle();
     EXPECT_FALSE(editor.get_visible());
     platform.advance(96000);
     EXPECT_EQ(platform.sent.back().bytes, (std::vector<unsigned char>{0x99, 40, 127})) << "still playing";
+    EXPECT_EQ(&present(2), &editor);
+    EXPECT_EQ(beats(editor).get_value_as_int(), 12);
+    grid(editor).toggle(8, 0);
+    EXPECT_TRUE(notes(2, 0).test(42));
 }
 
 // Velocities stepped by the keys, the scroll wheel and a Control-click, told
@@ -277,15 +232,7 @@ TEST_F(Editor, VelocitiesAndThePlayingStep)
     SpriteWindow& editor = present(0);
     NoteGrid& boxes = grid(editor);
     const auto scroll = [&](uint64_t beat, GdkScrollDirection direction) {
-        const Gdk::Rectangle area = boxes.box_area(8, beat);
-        GdkEvent* event = gdk_event_new(GDK_SCROLL);
-        event->scroll.window = GDK_WINDOW(g_object_ref(boxes.get_window()->gobj()));
-        event->scroll.direction = direction;
-        event->scroll.x = area.get_x() + 2;
-        event->scroll.y = area.get_y() + 2;
-        gdk_event_set_device(event, gdk_seat_get_pointer(gdk_display_get_default_seat(gdk_display_get_default())));
-        gtk_main_do_event(event);
-        gdk_event_free(event);
+        stepmill_test::pointer(boxes, GDK_SCROLL, boxes.box_area(8, beat), 0, direction);
     };
     boxes.focus_box(8, 1);
     press(GDK_KEY_minus, GdkModifierType(0), &editor);
@@ -316,25 +263,6 @@ TEST_F(Editor, VelocitiesAndThePlayingStep)
     respond(editor, response_play_stop);
     stepmill_test::run_main_loop_for(std::chrono::milliseconds(40));
     EXPECT_EQ(boxes.playing_beat(), NoteGrid::none);
-}
-
-// The window manager's close hides the editor and keeps it, with a spin
-// value that was never applied; presented again it works.
-TEST_F(Editor, ClosingHidesAndKeeps)
-{
-    open_window();
-    SpriteWindow& editor = present(4);
-    beats(editor).set_value(12);
-    GdkEvent* event = gdk_event_new(GDK_DELETE);
-    event->any.window = GDK_WINDOW(g_object_ref(editor.get_window()->gobj()));
-    gtk_main_do_event(event);
-    gdk_event_free(event);
-    stepmill_test::settle();
-    EXPECT_FALSE(editor.get_visible());
-    EXPECT_EQ(&present(4), &editor);
-    EXPECT_EQ(beats(editor).get_value_as_int(), 12);
-    grid(editor).toggle(8, 0);
-    EXPECT_TRUE(notes(4, 0).test(42));
 }
 
 }  // namespace

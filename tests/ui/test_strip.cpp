@@ -2,8 +2,6 @@
 // invariants after every key, scrolling, following the player, and columns
 // whose rows meet the sprite buttons'.
 #include "gtk_test.h"
-#include "main_icon_buttons.h"
-#include "sequence_strip.h"
 #include "sequence_widget.h"
 #include "texts.h"
 
@@ -13,11 +11,6 @@
 
 #include <gtkmm/scrolledwindow.h>
 #include <gtkmm/spinbutton.h>
-
-#include <algorithm>
-#include <fstream>
-#include <string>
-#include <vector>
 
 using namespace stepmill;
 
@@ -34,17 +27,11 @@ protected:
     // A song of `sprites` sprites and this sequence, opened.
     void open_song(uint32_t sprites, const std::string& sequence, uint64_t bpm = 120)
     {
-        const std::string path = state_dir + "/strip.trm";
-        std::ofstream file(path);
-        file << "bpm: " << bpm << "\nsprites: " << sprites << "\n";
-        for (uint32_t i = 0; i < sprites; ++i)
-            file << "beats: 8\nsprite end\n";
-        file << "sequence: " << sequence << "\n";
-        file.close();
-        open_window(path);
+        std::string text = "bpm: " + std::to_string(bpm) + "\nsprites: " + std::to_string(sprites) + "\n";
+        for (uint32_t i = 0; i < sprites; ++i) text += "beats: 8\nsprite end\n";
+        open_window(write_file("strip.trm", text + "sequence: " + sequence + "\n"));
     }
 
-    SequenceStrip& strip() { return stepmill_test::find_one<SequenceStrip>(*window); }
     std::vector<uint32_t> sequence() const
     {
         const auto& s = window->document().song().sequence;
@@ -166,7 +153,7 @@ TEST_F(Strip, FollowsThePlayer)
 {
     open_song(36, "1 2 3 4", 1000);   // a bar of 11520 frames
     std::vector<std::pair<uint64_t, int>> seen;
-    stepmill_test::find_one<Gtk::Button>(*window, [](Gtk::Button& b) { return b.get_label() == "再生/停止"; }).clicked();
+    play_button().clicked();
     for (int i = 0; i < 100 && seen.size() < 6; ++i) {
         const int before = strip().cursor();
         platform.advance(2048);                                            // the device plays on...
@@ -192,7 +179,7 @@ TEST_F(Strip, RowsFollowTheSpriteButtons)
         open_song(count, "0 " + std::to_string(count - 1));
         press(GDK_KEY_Right);
         stepmill_test::settle_frame(*window);
-        auto buttons = stepmill_test::find_all<Gtk::Button>(stepmill_test::find_one<MainIconButtons>(*window));
+        auto buttons = sprite_buttons();
         ASSERT_EQ(buttons.size(), count);
         std::vector<RowTextWidget*> widgets;
         for (Gtk::Widget* child : strip().get_children())
