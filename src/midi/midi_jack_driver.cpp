@@ -110,6 +110,10 @@ midi_jack_driver_t::~midi_jack_driver_t()
     // later. Such a client stays open, idle, for the process's life; a
     // master is closed without a release, which is safe.
     if (timebase_released) {
+        // Callbacks that no longer reach this driver, which goes now.
+        jack_on_info_shutdown(client, [](jack_status_t, const char*, void*) {}, nullptr);
+        jack_set_port_connect_callback(client, [](jack_port_id_t, jack_port_id_t, int, void*) {}, nullptr);
+        jack_set_xrun_callback(client, [](void*) { return 0; }, nullptr);
         static auto* kept = new std::vector<jack_client_t*>;
         kept->push_back(client);
         return;

@@ -184,7 +184,8 @@ bool show_focused(Gtk::Window& window)
     window.show();
     settle();
     window.get_window()->focus(GDK_CURRENT_TIME);
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    // A busy machine (a sanitizer build, a parallel run) may take a while.
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (!window.has_toplevel_focus() && std::chrono::steady_clock::now() < end)
         Glib::MainContext::get_default()->iteration(false);
     settle();
