@@ -146,6 +146,7 @@ MainWindow::MainWindow(int argc, char** argv, const Glib::RefPtr<Gtk::Applicatio
 MainWindow::~MainWindow()
 {
     autosave_timer.disconnect();
+    retire_idle.disconnect();
     // Closing the window has stopped it already; the display is told once.
     if (player.is_playing())
         player.stop();
@@ -154,12 +155,28 @@ MainWindow::~MainWindow()
 void MainWindow::rebuild_song_views()
 {
     const uint64_t n = doc.song().sprites.size();
+    // Destroying dozens of editors at once would hold the window for half a
+    // second when a song is opened; they go one per idle turn instead.
+    for (auto& editor : sprite_windows)
+        if (editor) {
+            editor->retire();
+            retired_windows.push_back(std::move(editor));
+        }
+    if (!retired_windows.empty() && !retire_idle.connected())
+        retire_idle = Glib::signal_idle().connect(sigc::mem_fun(*this, &MainWindow::on_retire_idle),
+                                                  Glib::PRIORITY_LOW);
     sprite_windows.clear();
     sprite_windows.resize(n);
     menus.add_sprite_actions(n, sigc::mem_fun(*this, &MainWindow::present_sprite_window));
     icon_buttons.rebuild(doc.song().sprites);
     strip.rebuild(doc.song());
     show_settings();
+}
+
+bool MainWindow::on_retire_idle()
+{
+    retired_windows.pop_back();
+    return !retired_windows.empty();
 }
 
 // The song-wide settings in their controls, without asking to change them.

@@ -58,6 +58,7 @@ private:
     // The document's change: the views, the title, the player and autosave follow.
     void on_document_changed(const DocumentChange& change);
     void rebuild_song_views();
+    bool on_retire_idle();
     void update_title();
 
     // Controls.
@@ -99,6 +100,7 @@ private:
 
     MainMenuBar menus;
     std::vector<std::unique_ptr<SpriteWindow>> sprite_windows;   // null until first presented
+    std::vector<std::unique_ptr<SpriteWindow>> retired_windows;  // a replaced song's, destroyed when idle
     Gtk::Box main_box;
     Gtk::InfoBar device_bar;      // shown when the MIDI device is gone
     Gtk::Label device_message;
@@ -125,6 +127,7 @@ private:
     gint64 last_swing_change = 0;
     std::string titled_path;        // the file an Open or a save named in the title
     sigc::connection autosave_timer;
+    sigc::connection retire_idle;
     bool autosaved = true;        // the recovery file holds the song as it is
 };
 

@@ -110,6 +110,11 @@ SpriteWindow::SpriteWindow(uint64_t index, Document& document, const Glib::ustri
 
 SpriteWindow::~SpriteWindow() { document_connection.disconnect(); }
 
+void SpriteWindow::retire() {
+    document_connection.disconnect();
+    hide();
+}
+
 // The row's switches as small as its text line, so that the rows stay as
 // tall as the check boxes beside them.
 const Glib::RefPtr<Gtk::CssProvider>& switch_style() {

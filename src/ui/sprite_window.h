@@ -44,6 +44,9 @@ public:
     sigc::signal<void, uint8_t>& signal_preview() { return preview; }
     // The beat of this sprite that sounds now (NoteGrid::none: none).
     void show_step(uint64_t beat);
+    // Hidden and deaf to the document: the editor of a song that was,
+    // waiting to be destroyed.
+    void retire();
 
 protected:
     void on_response(int response_id) override;

@@ -204,6 +204,9 @@ TEST_F(FileCommands, OpenWhilePlayingStaysInsideTheNewSong)
         dialogs->paths = {at("@/small.trm")};
         run("Open");
         ASSERT_EQ(window->document().song().sprites.size(), c.new_sprites);
+        stepmill_test::settle();
+        for (Gtk::Window* w : Gtk::Window::list_toplevels())
+            EXPECT_FALSE(dynamic_cast<SpriteWindow*>(w)) << "an editor of the old song is left";
         platform.sent.clear();
         platform.advance(48000);
         for (const auto& message : platform.sent) {
