@@ -1,15 +1,10 @@
 // The file commands through the window's dialog seam: scripted answers in
 // place of the choosers and message boxes, real files in a temporary folder.
 #include "gtk_test.h"
-#include "main_menu_bar.h"
-#include "program.h"
-#include "sprite_window.h"
-
-#include <glibmm/fileutils.h>
 
 #include <filesystem>
 
-using namespace stepmill;
+using namespace stepmill_test;
 
 namespace {
 
@@ -25,14 +20,9 @@ void write_song(const std::string& path, uint64_t sprites, uint64_t bpm, uint8_t
 }
 
 // The window on a song of two sprites, in a folder of the test's own.
-class FileCommands : public stepmill_test::WindowTest {
+class FileCommands : public WindowTest {
 protected:
-    void SetUp() override
-    {
-        WindowTest::SetUp();
-        dir = state_dir + "/files";
-        fresh_dir();
-    }
+    void SetUp() override { fresh_dir(); }
     void fresh_dir()
     {
         std::filesystem::remove_all(dir);
@@ -43,7 +33,7 @@ protected:
     void run(const char* action)
     {
         window->get_action_group("stepmill")->activate_action(action);
-        stepmill_test::settle();
+        settle();
     }
     // "@" stands for the test folder.
     std::string at(std::string text) const
@@ -52,7 +42,7 @@ protected:
         return text;
     }
 
-    std::string dir;
+    const std::string dir = state_dir + "/files";
 };
 
 const std::string overwrite = " に上書き保存してもよろしいですか?";
@@ -73,21 +63,13 @@ TEST_F(FileCommands, SaveAsAndExportAskWriteAndReport)
     };
     const std::vector<Case> cases = {
         {"cancelled", true, {}, {std::nullopt}, {}, {}, ""},
-        {"new name, no question", true, {}, {"@/beat.trm"}, {}, {}, "@/beat.trm"},
-        {"no extension is added", true, {}, {"@/song"}, {}, {}, "@/song"},
+        {"new name, no question, no extension added", true, {}, {"@/song"}, {}, {}, "@/song"},
         {"refused overwrite asks again, a new name then saves", true, {"@/old.trm"}, {"@/old.trm", "@/new.trm"},
          {false}, {"confirm 上書き確認: @/old.trm" + overwrite, "chooser 保存 #1 last=@/old.trm"}, "@/new.trm"},
-        {"refused overwrite then cancel writes nothing", true, {"@/old.trm"}, {"@/old.trm", std::nullopt}, {false},
-         {"confirm 上書き確認: @/old.trm" + overwrite, "chooser 保存 #1 last=@/old.trm"}, ""},
         {"accepted overwrite", true, {"@/old.trm"}, {"@/old.trm"}, {true},
          {"confirm 上書き確認: @/old.trm" + overwrite}, "@/old.trm"},
         {"missing folder", true, {}, {"@/none/beat.trm"}, {},
          {"error ファイル保存エラー: @/none/beat.trm" + save_failed + "\nError opening file “@/none/beat.trm”: " + no_folder,
-          "error closed ファイル保存エラー"},
-         ""},
-        {"not writable, the old file kept", true, {}, {"/proc/version"}, {true},
-         {"confirm 上書き確認: /proc/version" + overwrite,
-          "error ファイル保存エラー: /proc/version" + save_failed + "\nError writing to file: Input/output error",
           "error closed ファイル保存エラー"},
          ""},
         {"export, refused then new", false, {"@/old.mid"}, {"@/old.mid", "@/new.mid"}, {false},
@@ -98,7 +80,7 @@ TEST_F(FileCommands, SaveAsAndExportAskWriteAndReport)
          ""},
     };
 
-    const std::string song = song_text(), old_proc = Glib::file_get_contents("/proc/version");
+    const std::string song = song_text();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         fresh_dir();
@@ -117,12 +99,8 @@ TEST_F(FileCommands, SaveAsAndExportAskWriteAndReport)
             const std::string bytes = Glib::file_get_contents(written);
             EXPECT_EQ(c.save_as ? bytes : bytes.substr(0, 4), c.save_as ? song : "MThd");
         }
-        for (const std::string& file : c.existing) {
-            if (at(file) != written) {
-                EXPECT_EQ(Glib::file_get_contents(at(file)), "old") << file;
-            }
-        }
-        EXPECT_EQ(Glib::file_get_contents("/proc/version"), old_proc);
+        for (const std::string& file : c.existing)
+            EXPECT_TRUE(at(file) == written || Glib::file_get_contents(at(file)) == "old") << file;
         // Only a saved song names the window.
         EXPECT_EQ(window->get_title(), c.save_as && !written.empty() ? Glib::ustring(written) : program_title);
     }
@@ -130,7 +108,7 @@ TEST_F(FileCommands, SaveAsAndExportAskWriteAndReport)
 
 // A successful Open rebuilds the window for the file's song and then shows
 // what the reader skipped; a failed one shows the two boxes and changes
-// nothing; a cancelled chooser does nothing.
+// nothing.
 TEST_F(FileCommands, Open)
 {
     struct Case { const char* what; std::optional<std::string> text; uint64_t sprites; std::string skipped; };
@@ -174,11 +152,6 @@ TEST_F(FileCommands, Open)
         EXPECT_EQ(strip().cursor(), -1);
         EXPECT_EQ(control("beat per minute").get_value(), c.sprites == 40 ? 150.0 : opens ? 90.0 : 120.0);
     }
-
-    dialogs->log.clear();
-    run("Open");
-    EXPECT_EQ(dialogs->log, std::vector<std::string>{"chooser 開く #2 last="});
-    EXPECT_EQ(window->document().song().sprites.size(), 2u);
 }
 
 // Opening while the player runs: afterwards only the new song's notes sound.
@@ -204,7 +177,7 @@ TEST_F(FileCommands, OpenWhilePlayingStaysInsideTheNewSong)
         dialogs->paths = {at("@/small.trm")};
         run("Open");
         ASSERT_EQ(window->document().song().sprites.size(), c.new_sprites);
-        stepmill_test::settle();
+        settle();
         for (Gtk::Window* w : Gtk::Window::list_toplevels())
             EXPECT_FALSE(dynamic_cast<SpriteWindow*>(w)) << "an editor of the old song is left";
         platform.sent.clear();
