@@ -27,80 +27,68 @@ protected:
     {
         std::filesystem::remove_all(dir);
         std::filesystem::create_directory(dir);
-        write_song(at("@/start.trm"), 2, 120, 38, {0, 1, 0});
-        open_window(at("@/start.trm"));
+        write_song(dir + "/start.trm", 2, 120, 38, {0, 1, 0});
+        open_window(dir + "/start.trm");
     }
     void run(const char* action)
     {
         window->get_action_group("stepmill")->activate_action(action);
         settle();
     }
-    // "@" stands for the test folder.
-    std::string at(std::string text) const
-    {
-        for (size_t sign; (sign = text.find('@')) != std::string::npos;) text.replace(sign, 1, dir);
-        return text;
-    }
 
     const std::string dir = state_dir + "/files";
 };
 
-const std::string overwrite = " に上書き保存してもよろしいですか?";
-const std::string save_failed = " の保存に失敗しました";
-const std::string no_folder = "No such file or directory";
-
 // Save As and Export share their road: chooser, overwrite question, write.
 TEST_F(FileCommands, SaveAsAndExportAskWriteAndReport)
 {
+    const auto asked = [this](const char* name) { return "confirm 上書き確認: " + dir + name + " に上書き保存してもよろしいですか?"; };
+    const auto failed = [this](const char* name) {
+        return std::vector<std::string>{"error ファイル保存エラー: " + dir + name + " の保存に失敗しました\nError opening file “" +
+                                            dir + name + "”: No such file or directory",
+                                        "error closed ファイル保存エラー"};
+    };
     struct Case {
         const char* what;
-        bool save_as;                                   // else Export
-        std::vector<std::string> existing;              // files made first, holding "old"
-        std::vector<std::optional<std::string>> paths;  // the chooser's answers
-        std::deque<bool> answers;
-        std::vector<std::string> log;                   // expected after the chooser's first line
-        std::string written;                            // the file that must now hold the song
+        bool save_as;                                    // else Export
+        std::vector<std::optional<std::string>> names;   // the chooser's answers, in the folder
+        bool overwrite;                                  // the answer to the question, if asked
+        std::vector<std::string> log;                    // expected after the chooser's first line
+        std::string written;                             // the file that must now hold the song
     };
     const std::vector<Case> cases = {
-        {"cancelled", true, {}, {std::nullopt}, {}, {}, ""},
-        {"new name, no question, no extension added", true, {}, {"@/song"}, {}, {}, "@/song"},
-        {"refused overwrite asks again, a new name then saves", true, {"@/old.trm"}, {"@/old.trm", "@/new.trm"},
-         {false}, {"confirm 上書き確認: @/old.trm" + overwrite, "chooser 保存 #1 last=@/old.trm"}, "@/new.trm"},
-        {"accepted overwrite", true, {"@/old.trm"}, {"@/old.trm"}, {true},
-         {"confirm 上書き確認: @/old.trm" + overwrite}, "@/old.trm"},
-        {"missing folder", true, {}, {"@/none/beat.trm"}, {},
-         {"error ファイル保存エラー: @/none/beat.trm" + save_failed + "\nError opening file “@/none/beat.trm”: " + no_folder,
-          "error closed ファイル保存エラー"},
-         ""},
-        {"export, refused then new", false, {"@/old.mid"}, {"@/old.mid", "@/new.mid"}, {false},
-         {"confirm 上書き確認: @/old.mid" + overwrite, "chooser SMF保存 #1 last=@/old.mid"}, "@/new.mid"},
-        {"export, missing folder", false, {}, {"@/none/beat.mid"}, {},
-         {"error ファイル保存エラー: @/none/beat.mid" + save_failed + "\nError opening file “@/none/beat.mid”: " + no_folder,
-          "error closed ファイル保存エラー"},
-         ""},
+        {"cancelled", true, {std::nullopt}, false, {}, ""},
+        {"new name, no question, no extension added", true, {"/song"}, false, {}, "/song"},
+        {"refused overwrite asks again, a new name then saves", true, {"/old.trm", "/new.trm"}, false,
+         {asked("/old.trm"), "chooser 保存 #1 last=" + dir + "/old.trm"}, "/new.trm"},
+        {"accepted overwrite", true, {"/old.trm"}, true, {asked("/old.trm")}, "/old.trm"},
+        {"missing folder", true, {"/none/beat.trm"}, false, failed("/none/beat.trm"), ""},
+        {"export, refused then new", false, {"/old.mid", "/new.mid"}, false,
+         {asked("/old.mid"), "chooser SMF保存 #1 last=" + dir + "/old.mid"}, "/new.mid"},
+        {"export, missing folder", false, {"/none/beat.mid"}, false, failed("/none/beat.mid"), ""},
     };
 
     const std::string song = song_text();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         fresh_dir();
-        for (const std::string& file : c.existing) Glib::file_set_contents(at(file), "old");
-        for (const auto& path : c.paths) dialogs->paths.push_back(path ? std::optional(at(*path)) : std::nullopt);
-        dialogs->answers = c.answers;
+        for (const char* old : {"/old.trm", "/old.mid"}) Glib::file_set_contents(dir + old, "old");
+        for (const auto& name : c.names) dialogs->paths.push_back(name ? std::optional(dir + *name) : std::nullopt);
+        dialogs->answers = {c.overwrite};
         run(c.save_as ? "saveAs" : "Export");
 
-        std::vector<std::string> expected = {c.save_as ? "chooser 保存 #1 last=" : "chooser SMF保存 #1 last="};
-        for (const std::string& line : c.log) expected.push_back(at(line));
-        EXPECT_EQ(dialogs->log, expected);
+        std::vector<std::string> log = {c.save_as ? "chooser 保存 #1 last=" : "chooser SMF保存 #1 last="};
+        log.insert(log.end(), c.log.begin(), c.log.end());
+        EXPECT_EQ(dialogs->log, log);
         EXPECT_TRUE(dialogs->paths.empty()) << "the chooser was asked fewer times than scripted";
 
-        const std::string written = at(c.written);
+        const std::string written = c.written.empty() ? "" : dir + c.written;
         if (!written.empty()) {
             const std::string bytes = Glib::file_get_contents(written);
             EXPECT_EQ(c.save_as ? bytes : bytes.substr(0, 4), c.save_as ? song : "MThd");
         }
-        for (const std::string& file : c.existing)
-            EXPECT_TRUE(at(file) == written || Glib::file_get_contents(at(file)) == "old") << file;
+        for (const char* old : {"/old.trm", "/old.mid"})
+            EXPECT_TRUE(dir + old == written || Glib::file_get_contents(dir + old) == "old") << old;
         // Only a saved song names the window.
         EXPECT_EQ(window->get_title(), c.save_as && !written.empty() ? Glib::ustring(written) : program_title);
     }
@@ -124,7 +112,7 @@ TEST_F(FileCommands, Open)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         fresh_dir();
-        const std::string path = at("@/case.trm");
+        const std::string path = dir + "/case.trm";
         if (!c.text)
             write_song(path, 40, 150, 36, {39, 0, 7});
         else if (!c.text->empty())
@@ -169,12 +157,12 @@ TEST_F(FileCommands, OpenWhilePlayingStaysInsideTheNewSong)
         backwards.push_back(35 - i);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        write_song(at("@/big.trm"), 36, 1000, 42, backwards);
-        open_window(at("@/big.trm"));
+        write_song(dir + "/big.trm", 36, 1000, 42, backwards);
+        open_window(dir + "/big.trm");
         c.sequence ? play_button().clicked() : editor(30).response(response_play_stop);
         platform.advance(48000 * 3 / 4);   // well into the sequence
-        write_song(at("@/small.trm"), c.new_sprites, 1000, 36, c.new_sequence);
-        dialogs->paths = {at("@/small.trm")};
+        write_song(dir + "/small.trm", c.new_sprites, 1000, 36, c.new_sequence);
+        dialogs->paths = {dir + "/small.trm"};
         run("Open");
         ASSERT_EQ(window->document().song().sprites.size(), c.new_sprites);
         settle();
