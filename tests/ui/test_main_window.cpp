@@ -89,12 +89,19 @@ TEST_F(Window, MenusAndAccelerators)
     EXPECT_EQ(shown, (std::vector<std::string>{"7", "c"}));
 }
 
-// The tempo stays within 1..1000, truncated, typed or set; a change reaches
+// The tempo stays within 1..1000, truncated, typed or set. One button
+// starts and stops; an empty sequence never starts; a tempo change reaches
 // the playing sequence from the frame it arrives at, keeping the place in
-// the bar.
-TEST_F(Window, Tempo)
+// the bar; closing the window stops the player and tells the display once.
+TEST_F(Window, TempoPlayStopAndClosing)
 {
-    open_window();
+    const auto note_ons = [this] {   // frames of the notes started since the sent messages were cleared
+        std::vector<uint64_t> at;
+        for (const auto& m : platform.sent)
+            if (m.bytes.size() == 3 && m.bytes[0] == 0x99 && m.bytes[2] > 0) at.push_back(m.time);
+        return at;
+    };
+    open_window(write_file("empty.trm", "sprites: 2\n"));
     struct Case { const char* typed; double set; uint64_t bpm; };
     for (const Case& c : {Case{nullptr, -20.0, 1}, {nullptr, 999.6, 999}, {nullptr, 5000.0, 1000},
                           {"2000", 0, 1000}, {"133", 0, 133}}) {
@@ -103,42 +110,29 @@ TEST_F(Window, Tempo)
         c.typed ? tempo.set_text(c.typed), tempo.update() : tempo.set_value(c.set);
         EXPECT_EQ(window->document().song().bpm, c.bpm);
     }
+    play_button().clicked();
+    platform.advance(4800);
+    EXPECT_EQ(note_ons(), std::vector<uint64_t>{}) << "an empty sequence started";
 
-    // Playing 8 beats a bar at 120 bpm (12000 frames apart), then at 240 from
-    // a third of the way into beat 1: the rest of it takes half as long.
-    open_window(write_file("tempo.trm", "bpm: 120\nsprites: 1\nbeats: 8\nbeat: 1 42\nbeat: 2 42\nsprite end\nsequence: 0\n"));
+    // Playing the sequence's sprite, 8 beats a bar at 120 bpm (12000 frames
+    // apart), then at 240 from a third of the way into beat 1: the rest of it
+    // takes half as long.
+    open_window(write_file("tempo.trm", "bpm: 120\nsprites: 2\nbeats: 8\nbeat: 0 36\nsprite end\n"
+                                        "beats: 8\nbeat: 1 42\nbeat: 2 42\nsprite end\nsequence: 1\n"));
     const uint64_t start = platform.now();
+    platform.sent.clear();
     play_button().clicked();
     platform.advance(16000);
     control("beat per minute").set_value(240.0);
     platform.advance(30000);
-    std::vector<uint64_t> hats;
-    for (const auto& m : platform.sent)
-        if (m.bytes == std::vector<unsigned char>{0x99, 42, 127}) hats.push_back(m.time - start);
-    EXPECT_EQ(hats, (std::vector<uint64_t>{12000, 16000 + 4000}));
-}
+    EXPECT_EQ(note_ons(), (std::vector<uint64_t>{start + 12000, start + 16000 + 4000}));
 
-// One button starts and stops; an empty sequence never starts; closing the
-// window stops the player and tells the display once.
-TEST_F(Window, PlayStopAndClosing)
-{
-    for (bool with_sequence : {false, true}) {
-        SCOPED_TRACE(with_sequence);
-        open_window(write_file("play.trm", with_sequence ? "sprites: 2\nbeats: 8\nsprite end\nbeats: 8\nbeat: 0 38\nsprite end\nsequence: 1 0\n"
-                                                        : "sprites: 2\n"));
-        platform.sent.clear();
-        play_button().clicked();
-        platform.advance(4800);
-        std::vector<int> notes;
-        for (const auto& message : platform.sent)
-            if (message.bytes.size() == 3 && message.bytes[0] == 0x99 && message.bytes[2] > 0) notes.push_back(message.bytes[1]);
-        EXPECT_EQ(notes, with_sequence ? std::vector<int>{38} : std::vector<int>{}) << "the first entry's beat";
-        platform.sent.clear();
-        window->close();
-        EXPECT_TRUE(runs_until_quit(std::chrono::seconds(2))) << "closing ends the program";
-        close_window();
-        EXPECT_EQ(platform.sent.size(), 1u) << "the display told once of the stop";
-    }
+    platform.sent.clear();
+    dialogs->save_choices = {SaveChoice::discard};
+    window->close();
+    EXPECT_TRUE(runs_until_quit(std::chrono::seconds(2))) << "closing ends the program";
+    close_window();
+    EXPECT_EQ(platform.sent.size(), 1u) << "the display told once of the stop";
 }
 
 // Every kind of edit, made as a user makes it, is one step: undone from the
@@ -248,9 +242,9 @@ TEST_F(Window, UnsavedChangesAreAskedAbout)
 }
 
 // Told to end with unsaved changes, the window keeps them; the next start
-// offers them: restored, they are the song, modified, saved by Save where it
-// came from; discarded, they are gone, and Save asks for a new song's name.
-// A save removes them too.
+// offers them: restored, they are the song, modified (guard_recovery.sh saves
+// them where they came from); discarded, they are gone, and Save asks for a
+// new song's name.
 TEST_F(Window, RecoveryAfterAnEnd)
 {
     const std::string song = write_file("lost.trm", "sprites: 3\n");
@@ -267,13 +261,7 @@ TEST_F(Window, RecoveryAfterAnEnd)
         EXPECT_EQ(song_text() == edited, restore);
         EXPECT_EQ(window->get_title(), restore ? "*" + song : std::string(program_title));
         EXPECT_EQ(g_file_test((state_dir + "/stepmill/recovery.trm").c_str(), G_FILE_TEST_EXISTS), restore);
-        if (restore) {   // Save writes the song's file without a question
-            press(GDK_KEY_s, GDK_CONTROL_MASK);
-            EXPECT_EQ(dialogs->log.size(), 1u);
-            EXPECT_EQ(Glib::file_get_contents(song), edited);
-            EXPECT_EQ(window->get_title(), song);
-            EXPECT_FALSE(g_file_test((state_dir + "/stepmill/recovery.trm").c_str(), G_FILE_TEST_EXISTS));
-        } else {   // a new song's Save asks for a name, as Save As does
+        if (!restore) {   // a new song's Save asks for a name, as Save As does
             dialogs->paths = {state_dir + "/new.trm"};
             press(GDK_KEY_s, GDK_CONTROL_MASK);
             EXPECT_EQ(dialogs->log.back(), "chooser 保存 #1 last=");
