@@ -27,27 +27,29 @@ protected:
     }
 
     // What holds after every key: one column per entry in order, named for
-    // its position and sprite, and the bar at the cursor.
+    // its position and sprite and showing it in that sprite's row, and the
+    // bar ("|") at the cursor.
     void expect_consistent(const std::string& where)
     {
-        SCOPED_TRACE(where);
         const std::vector<uint32_t> entries = sequence();
-        ASSERT_EQ(strip().size(), entries.size());
-        int bar = -1, k = 0, position = 0;
-        for (Gtk::Widget* child : strip().get_children()) {
-            if (dynamic_cast<SeparateWidget*>(child)) {
-                bar = k++;
-                continue;
-            }
-            auto* column = dynamic_cast<SequenceWidget*>(child);
-            ASSERT_NE(column, nullptr);
-            const uint32_t entry = entries[size_t(position)];
-            EXPECT_EQ(column->row_text(entry), sprite_label(entry));
-            EXPECT_STREQ(atk_object_get_name(gtk_widget_get_accessible(GTK_WIDGET(column->gobj()))),
-                         ("列 " + std::to_string(++position) + " スプライト " + sprite_label(entry)).c_str());
-            ++k;
+        std::vector<std::string> shown, expected;
+        for (size_t i = 0; i <= entries.size(); ++i) {
+            if (int(i) == strip().cursor()) expected.push_back("|");
+            if (i < entries.size())
+                expected.push_back("列 " + std::to_string(i + 1) + " スプライト " + sprite_label(entries[i]) + ": " +
+                                   sprite_label(entries[i]));
         }
-        EXPECT_EQ(bar, strip().cursor());
+        size_t position = 0;
+        for (Gtk::Widget* child : strip().get_children()) {
+            auto* column = dynamic_cast<SequenceWidget*>(child);
+            if (!column || position >= entries.size())
+                shown.push_back(dynamic_cast<SeparateWidget*>(child) ? "|" : "?");
+            else
+                shown.push_back(atk_object_get_name(gtk_widget_get_accessible(child->gobj())) +
+                                (": " + column->row_text(entries[position++])));
+        }
+        EXPECT_EQ(shown, expected) << where;
+        EXPECT_EQ(strip().size(), entries.size()) << where;
     }
 };
 
