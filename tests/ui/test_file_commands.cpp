@@ -94,30 +94,30 @@ TEST_F(FileCommands, SaveAsAndExportAskWriteAndReport)
     }
 }
 
-// A successful Open rebuilds the window for the file's song and then shows
-// what the reader skipped; a failed one shows the two boxes and changes
-// nothing.
+// A successful Open rebuilds the window for the file's song, its tempo
+// brought into the control's range, and then shows what the reader skipped;
+// a failed one shows the two boxes and changes nothing. The sprite buttons
+// and actions are written out apart from the code under test: "0".."9",
+// "a".."z", "A".."Z", then numbers.
 TEST_F(FileCommands, Open)
 {
-    struct Case { const char* what; std::optional<std::string> text; uint64_t sprites; std::string skipped; };
+    const std::string letters = "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
+    struct Case { const char* what; const char* text; uint64_t sprites; double tempo; std::string skipped; };
     const std::vector<Case> cases = {
-        {"missing file", std::string(), 2, ""},
-        {"forty sprites", std::nullopt, 40, ""},
+        {"missing file", nullptr, 2, 120, ""},
+        {"63 sprites, tempo 0", "bpm: 0\nsprites: 63\n", 63, 1, ""},
+        {"no sprites, tempo 2^32-1", "bpm: 4294967295\nsprites: 0\n", 0, 1000, ""},
         {"faulty lines",
-         std::string("bpm: 90\nnonsense line\nsprites: 2\nbeats: 8\nbeat: 9 36\nsprite end\n"
-                     "beats: 4\nbeat: 0 200 36\nsprite end\nsequence: 0 5 1\n"),
-         2, "2: illegal command: nonsense line\n5: illegal beat number: 9\n8: illegal note number: 200\n"
-            "10: illegal sprite number, skip: 5\n"},
+         "bpm: 90\nnonsense line\nsprites: 2\nbeats: 8\nbeat: 9 36\nsprite end\n"
+         "beats: 4\nbeat: 0 200 36\nsprite end\nsequence: 0 5 1\n",
+         2, 90, "2: illegal command: nonsense line\n5: illegal beat number: 9\n8: illegal note number: 200\n"
+                "10: illegal sprite number, skip: 5\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         fresh_dir();
         const std::string path = dir + "/case.trm";
-        if (!c.text)
-            write_song(path, 40, 150, 36, {39, 0, 7});
-        else if (!c.text->empty())
-            Glib::file_set_contents(path, *c.text);
-        const bool opens = !c.text || !c.text->empty();
+        if (c.text) Glib::file_set_contents(path, c.text);
         dialogs->paths = {path};
 
         testing::internal::CaptureStderr();
@@ -126,19 +126,29 @@ TEST_F(FileCommands, Open)
         EXPECT_EQ(testing::internal::GetCapturedStdout() + testing::internal::GetCapturedStderr(), "");
 
         std::vector<std::string> log = {"chooser 開く #1 last="};
-        if (!opens)   // the box stays up until the error dialog, empty here, is answered
+        if (!c.text)   // the box stays up until the error dialog, empty here, is answered
             log.insert(log.end(), {"error ファイルオープンエラー: " + path + "のオープンに失敗しました",
                                    "error_text file open error.: ", "error closed ファイルオープンエラー"});
         if (!c.skipped.empty())
             log.push_back("error_text 読み込めなかった行: " + c.skipped);
         EXPECT_EQ(dialogs->log, log);
-        EXPECT_EQ(window->get_title(), opens ? path : std::string(program_title));
+        EXPECT_EQ(window->get_title(), c.text ? path : std::string(program_title));
         EXPECT_EQ(window->document().song().sprites.size(), c.sprites);
-        EXPECT_EQ(sprite_buttons().size(), c.sprites);
-        for (uint64_t i = 0; i < c.sprites; ++i) EXPECT_TRUE(application->has_action(sprite_action_name(i))) << i;
+        std::vector<std::string> labels, expected;
+        for (Gtk::Button* button : sprite_buttons())
+            labels.push_back(button->get_label());
+        for (uint64_t i = 0; i < c.sprites; ++i) {
+            const std::string label = i < 62 ? std::string(1, letters[i]) : std::to_string(i);
+            expected.push_back(label);
+            EXPECT_TRUE(application->has_action(i < 10 ? "_" + label : i < 62 ? std::to_string(i) + " _" + label : label));
+        }
+        EXPECT_EQ(labels, expected);
+        // None past the last (a smaller song leaves the start song's two, which present nothing).
+        EXPECT_FALSE(application->has_action(sprite_action_name(std::max<uint64_t>(c.sprites, 2))));
         EXPECT_EQ(strip().size(), window->document().song().sequence.size());
         EXPECT_EQ(strip().cursor(), -1);
-        EXPECT_EQ(control("beat per minute").get_value(), c.sprites == 40 ? 150.0 : opens ? 90.0 : 120.0);
+        EXPECT_EQ(control("beat per minute").get_value(), c.tempo);
+        EXPECT_EQ(window->document().song().bpm, uint64_t(c.tempo)) << "one tempo: shown, played, saved";
     }
 }
 

@@ -1,7 +1,8 @@
-// The main window as the program builds it: sprite buttons and actions for
-// songs of different sizes, the menus and their accelerators, the tempo
-// control, play/stop, undo and redo of every kind of edit, the question
-// about unsaved changes, and the song kept when the program is told to end.
+// The main window as the program builds it: the menus and their
+// accelerators, the tempo control, play/stop, undo and redo of every kind of
+// edit, the question about unsaved changes, and the song kept when the
+// program is told to end. (test_file_commands.cpp holds the sprite buttons
+// and actions of songs of different sizes.)
 #include "gtk_test.h"
 
 #include <gtkmm/accellabel.h>
@@ -16,34 +17,6 @@ using namespace stepmill_test;
 namespace {
 
 using Window = WindowTest;
-
-// Buttons and actions a song of n sprites must have, written out apart from
-// the code under test: "0".."9", "a".."z", "A".."Z", then numbers. A file's
-// tempo outside the control's range is brought into it.
-TEST_F(Window, StartUpFollowsTheSong)
-{
-    const std::string letters = "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
-    struct Case { int sprites; const char* bpm; double tempo; };
-    for (const Case& c : {Case{-1, "", 120}, Case{63, "0", 1}, Case{0, "4294967295", 1000}}) {   // -1: no file
-        SCOPED_TRACE(c.sprites);
-        open_window(c.sprites < 0 ? "" : write_file("window.trm", "bpm: " + std::string(c.bpm) + "\nsprites: " +
-                                                                     std::to_string(c.sprites) + "\n"));
-        const int n = c.sprites < 0 ? 36 : c.sprites;
-        std::vector<std::string> labels, expected;
-        for (Gtk::Button* button : sprite_buttons())
-            labels.push_back(button->get_label());
-        for (int i = 0; i < n; ++i) {
-            std::string label = i < 62 ? std::string(1, letters[i]) : std::to_string(i);
-            expected.push_back(label);
-            std::string action = i < 10 ? "_" + label : i < 62 ? std::to_string(i) + " _" + label : label;
-            EXPECT_TRUE(application->has_action(action)) << action;
-        }
-        EXPECT_EQ(labels, expected);
-        EXPECT_FALSE(application->has_action(sprite_action_name(static_cast<uint64_t>(n))));
-        EXPECT_EQ(control("beat per minute").get_value(), c.tempo);
-        EXPECT_EQ(window->document().song().bpm, uint64_t(c.tempo)) << "one tempo: shown, played, saved";
-    }
-}
 
 // The menus' items with their mnemonics and accelerator labels, the file
 // commands each running its own; a button and an action present their
