@@ -60,8 +60,14 @@ protected:
         return window->document().song().sprites[sprite].notes[beat];
     }
     // The main window's spin button of that label ("beat per minute", "swing", "channel").
-    Gtk::SpinButton& control(const char* label);
-    Gtk::Button& play_button();
+    Gtk::SpinButton& control(const char* label)
+    {
+        return find_one<Gtk::SpinButton>(*window, [=](Gtk::SpinButton& b) { return b.get_accessible()->get_name() == label; });
+    }
+    Gtk::Button& play_button()
+    {
+        return find_one<Gtk::Button>(*window, [](Gtk::Button& b) { return b.get_label() == "再生/停止"; });
+    }
     SequenceStrip& strip() { return find_one<SequenceStrip>(*window); }
     std::vector<Gtk::Button*> sprite_buttons() { return find_all<Gtk::Button>(find_one<MainIconButtons>(*window)); }
     // Runs the application until it quits or `limit` passes; whether the
@@ -77,6 +83,14 @@ protected:
 };
 
 bool show_focused(Gtk::Window& window);
+
+inline bool has_state(AtkObject* accessible, AtkStateType state)
+{
+    AtkStateSet* states = atk_object_ref_state_set(accessible);
+    const bool has = atk_state_set_contains_state(states, state);
+    g_object_unref(states);
+    return has;
+}
 
 // A pointer event of this type at the middle of `area` of the widget's
 // window: a button press or release (with the modifiers in `state`) or a

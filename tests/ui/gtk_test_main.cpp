@@ -77,18 +77,6 @@ std::string WindowTest::write_file(const std::string& name, const std::string& t
     return path;
 }
 
-Gtk::Button& WindowTest::play_button()
-{
-    return find_one<Gtk::Button>(*window, [](Gtk::Button& b) { return b.get_label() == "再生/停止"; });
-}
-
-Gtk::SpinButton& WindowTest::control(const char* label)
-{
-    return find_one<Gtk::SpinButton>(*window, [label](Gtk::SpinButton& spin) {
-        return spin.get_accessible()->get_name() == label;
-    });
-}
-
 bool WindowTest::runs_until_quit(std::chrono::milliseconds limit)
 {
     bool timed_out = false;

@@ -67,9 +67,7 @@ TEST_F(Editor, GridShowsTheDrumTableInOrder)
             EXPECT_EQ(box, boxes.box_accessible(r, b));
             EXPECT_EQ(Glib::ustring(atk_object_get_name(box)), note_button_name(r, b));
             EXPECT_EQ(atk_object_get_role(box), ATK_ROLE_CHECK_BOX);
-            AtkStateSet* states = atk_object_ref_state_set(box);
-            active += atk_state_set_contains_state(states, ATK_STATE_CHECKED);
-            g_object_unref(states);
+            active += has_state(box, ATK_STATE_CHECKED);
             g_object_unref(box);
         }
     }
@@ -130,9 +128,7 @@ TEST_F(Editor, BoxesAnswerMouseKeysAndAssistiveTechnology)
     g_object_ref(snare);
     beats(editor).set_value(4);
     respond(editor, Gtk::RESPONSE_APPLY);
-    AtkStateSet* states = atk_object_ref_state_set(snare);
-    EXPECT_TRUE(atk_state_set_contains_state(states, ATK_STATE_DEFUNCT));
-    g_object_unref(states);
+    EXPECT_TRUE(has_state(snare, ATK_STATE_DEFUNCT));
     g_object_unref(snare);
 }
 
