@@ -38,17 +38,21 @@ protected:
     }
 };
 
-// Each row: its label where the table puts it, its boxes on the label's
-// pixels with states from the sprite's notes, each an accessible check box
-// named for the instrument and the beat. Building makes no sound.
-TEST_F(Editor, GridShowsTheDrumTableInOrder)
+// Sprites a file gives. Sprite 1, of 8 beats: each row its label where the
+// table puts it, its boxes on the label's pixels with states from the
+// sprite's notes, each an accessible check box named for the instrument and
+// the beat; building makes no sound. Sprite 0: more beats than the spin
+// allows, and a note the grid has no row for, which every edit and Apply
+// keeps. Sprite 2: no beats at all.
+TEST_F(Editor, SpritesFromAFile)
 {
     // Sprite 1: a kick on beat 0, a closed hi-hat (row 8) on beat 2, claves
     // (the last row) on beat 7.
-    open_with("sprites: 2\nbeats: 8\nsprite end\nbeats: 8\nbeat: 0 35\nbeat: 2 42\nbeat: 7 75\nsprite end\n");
-    SpriteWindow& editor = this->editor(1);
-    NoteGrid& boxes = find_one<NoteGrid>(editor);
-    std::vector<Gtk::Label*> rows = labels(editor);
+    open_with("bpm: 120\nsprites: 3\nbeats: 40\ncolor: 1, 2, 3\nbeat: 0 57 36\nbeat: 39 36\nsprite end\n"
+              "beats: 8\nbeat: 0 35\nbeat: 2 42\nbeat: 7 75\nsprite end\nbeats: 0\ncolor: 1, 2, 3\nsprite end\n");
+    SpriteWindow& drums = editor(1);
+    NoteGrid& boxes = find_one<NoteGrid>(drums);
+    std::vector<Gtk::Label*> rows = labels(drums);
     ASSERT_EQ(rows.size(), 34u);
     ASSERT_EQ(boxes.beat_count(), 8u);
     AtkObject* grid_accessible = gtk_widget_get_accessible(GTK_WIDGET(boxes.gobj()));
@@ -74,6 +78,26 @@ TEST_F(Editor, GridShowsTheDrumTableInOrder)
     EXPECT_EQ(active, 3) << "checked as assistive technology sees them";
     EXPECT_EQ(focused(boxes), std::make_pair(0, 0));
     EXPECT_TRUE(platform.sent.empty()) << "building the grid made a sound";
+
+    SpriteWindow& long_one = editor(0);
+    NoteGrid& long_grid = find_one<NoteGrid>(long_one);
+    EXPECT_EQ(beats(long_one).get_value_as_int(), 32);
+    EXPECT_EQ(long_grid.beat_count(), 40u);
+    EXPECT_TRUE(long_grid.get_active(1, 39));
+    long_grid.toggle(1, 0);   // off
+    long_grid.toggle(0, 0);   // on
+    respond(long_one, Gtk::RESPONSE_APPLY);
+    EXPECT_EQ(window->document().song().sprites[0].beats, 32u);
+    EXPECT_EQ(long_grid.beat_count(), 32u);
+    EXPECT_TRUE(notes(0, 0).test(57) && notes(0, 0).test(35) && !notes(0, 0).test(36));
+
+    SpriteWindow& empty = editor(2);
+    EXPECT_EQ(beats(empty).get_value_as_int(), 1);
+    EXPECT_EQ(grid(2).beat_count(), 0u);
+    for (Gtk::Label* row : labels(empty))
+        EXPECT_TRUE(row->get_visible());
+    EXPECT_NE(empty.get_focus(), &grid(2));
+    EXPECT_FALSE(grid(2).get_can_focus()) << "no box to take the focus";
 }
 
 // A click toggles the box under the pointer, previews its note once and
@@ -130,33 +154,6 @@ TEST_F(Editor, BoxesAnswerMouseKeysAndAssistiveTechnology)
     respond(editor, Gtk::RESPONSE_APPLY);
     EXPECT_TRUE(has_state(snare, ATK_STATE_DEFUNCT));
     g_object_unref(snare);
-}
-
-// Sprites a file gives: more beats than the spin allows, none at all, and a
-// note the grid has no row for, which every edit and Apply keeps.
-TEST_F(Editor, SpritesFromAFile)
-{
-    open_with("bpm: 120\nsprites: 2\nbeats: 40\ncolor: 1, 2, 3\nbeat: 0 57 36\nbeat: 39 36\nsprite end\n"
-              "beats: 0\ncolor: 1, 2, 3\nsprite end\n");
-    SpriteWindow& long_one = editor(0);
-    NoteGrid& boxes = find_one<NoteGrid>(long_one);
-    EXPECT_EQ(beats(long_one).get_value_as_int(), 32);
-    EXPECT_EQ(boxes.beat_count(), 40u);
-    EXPECT_TRUE(boxes.get_active(1, 39));
-    boxes.toggle(1, 0);   // off
-    boxes.toggle(0, 0);   // on
-    respond(long_one, Gtk::RESPONSE_APPLY);
-    EXPECT_EQ(window->document().song().sprites[0].beats, 32u);
-    EXPECT_EQ(boxes.beat_count(), 32u);
-    EXPECT_TRUE(notes(0, 0).test(57) && notes(0, 0).test(35) && !notes(0, 0).test(36));
-
-    SpriteWindow& empty = editor(1);
-    EXPECT_EQ(beats(empty).get_value_as_int(), 1);
-    EXPECT_EQ(grid(1).beat_count(), 0u);
-    for (Gtk::Label* row : labels(empty))
-        EXPECT_TRUE(row->get_visible());
-    EXPECT_NE(empty.get_focus(), &grid(1));
-    EXPECT_FALSE(grid(1).get_can_focus()) << "no box to take the focus";
 }
 
 // Play/stop stops whatever plays, the sequence included, and otherwise
