@@ -61,6 +61,8 @@ TEST_F(FileCommands, SaveAsAndExportAskWriteAndReport)
         {"new name, no question, no extension added", true, {"/song"}, false, {}, "/song"},
         {"refused overwrite asks again, a new name then saves", true, {"/old.trm", "/new.trm"}, false,
          {asked("/old.trm"), "chooser 保存 #1 last=" + dir + "/old.trm"}, "/new.trm"},
+        {"refused overwrite then cancel writes nothing", true, {"/old.trm", std::nullopt}, false,
+         {asked("/old.trm"), "chooser 保存 #1 last=" + dir + "/old.trm"}, ""},
         {"accepted overwrite", true, {"/old.trm"}, true, {asked("/old.trm")}, "/old.trm"},
         {"missing folder", true, {"/none/beat.trm"}, false, failed("/none/beat.trm"), ""},
         {"export, refused then new", false, {"/old.mid", "/new.mid"}, false,
