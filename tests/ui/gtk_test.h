@@ -84,14 +84,6 @@ protected:
 
 bool show_focused(Gtk::Window& window);
 
-inline bool has_state(AtkObject* accessible, AtkStateType state)
-{
-    AtkStateSet* states = atk_object_ref_state_set(accessible);
-    const bool has = atk_state_set_contains_state(states, state);
-    g_object_unref(states);
-    return has;
-}
-
 // A pointer event of this type at the middle of `area` of the widget's
 // window: a button press or release (with the modifiers in `state`) or a
 // scroll in `direction`.
