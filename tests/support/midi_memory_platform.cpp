@@ -75,24 +75,12 @@ void midi_memory_platform_t::fail_output(const std::string& reason)
     if (output) output->failure = reason;
 }
 
-bool midi_memory_platform_t::out_name(unsigned id, std::string& name)
-{
-    if (id < out_devices.size()) name = out_devices[id];
-    return id < out_devices.size();
-}
-
 std::unique_ptr<midi_driver_t> midi_memory_platform_t::out_open(unsigned id)
 {
     if (id >= out_devices.size()) return nullptr;
     auto driver = std::make_unique<driver_t>(*this, id);
     output = driver.get();
     return driver;
-}
-
-bool midi_memory_platform_t::in_name(unsigned id, std::string& name)
-{
-    if (id < in_devices.size()) name = in_devices[id];
-    return id < in_devices.size();
 }
 
 void* midi_memory_platform_t::in_open(unsigned id, const in_events_t& events)

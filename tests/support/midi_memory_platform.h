@@ -44,11 +44,11 @@ public:
     void receive_long(unsigned id, const std::vector<unsigned char>& bytes, uint32_t time_ms);
 
     unsigned out_count() override { return unsigned(out_devices.size()); }
-    bool out_name(unsigned id, std::string& name) override;
+    bool out_name(unsigned id, std::string& name) override { return name_of(out_devices, id, name); }
     std::unique_ptr<midi_driver_t> out_open(unsigned id) override;
 
     unsigned in_count() override { return unsigned(in_devices.size()); }
-    bool in_name(unsigned id, std::string& name) override;
+    bool in_name(unsigned id, std::string& name) override { return name_of(in_devices, id, name); }
     void* in_open(unsigned id, const in_events_t& events) override;
     int in_start(void* handle) override;
     int in_stop(void* handle) override;
@@ -57,6 +57,10 @@ public:
 private:
     class driver_t;
     struct in_port_t { unsigned id; in_events_t events; bool started; };
+    static bool name_of(const std::vector<std::string>& names, unsigned id, std::string& name)
+    {
+        return id < names.size() && (name = names[id], true);
+    }
     std::vector<in_port_t*> open_inputs;
     driver_t* output = nullptr;   // the open output's driver, if any
     uint64_t time = 0;

@@ -4,21 +4,29 @@
 #pragma once
 
 #include "main_icon_buttons.h"
+#include "main_menu_bar.h"
 #include "main_window.h"
 #include "midi_memory_platform.h"
+#include "program.h"
 #include "scripted_dialogs.h"
 #include "sequence_strip.h"
+#include "sprite_window.h"
+#include "texts.h"
 #include "widget_find.h"
 
+#include <atk/atk.h>
+#include <gdk/gdkkeysyms.h>
+#include <glibmm/fileutils.h>
+#include <glibmm/main.h>
 #include <gtest/gtest.h>
-#include <gtkmm/application.h>
-#include <gtkmm/button.h>
-#include <gtkmm/spinbutton.h>
+#include <gtk/gtk.h>
 
 #include <chrono>
 #include <deque>
 
 namespace stepmill_test {
+
+using namespace stepmill;
 
 template <class W>
 W& find_one(Gtk::Widget& root, const std::function<bool(W&)>& match = nullptr)
@@ -30,11 +38,11 @@ W& find_one(Gtk::Widget& root, const std::function<bool(W&)>& match = nullptr)
 
 class WindowTest : public ::testing::Test {
 protected:
-    void SetUp() override;
-    void TearDown() override;
+    WindowTest();
+    ~WindowTest() override;
 
-    // `stepmill 0 [song]` on a registered application of this test's own,
-    // shown with the keyboard focus (Xvfb has no window manager to give it).
+    // `stepmill 0 [song]` on an application of its own, shown with the
+    // keyboard focus (Xvfb has no window manager to give it).
     void open_window(const std::string& song = "");
     void close_window();
     // Writes `text` to a file of that name in the state folder; its path.
@@ -44,16 +52,24 @@ protected:
     bool press(guint keyval, GdkModifierType state = GdkModifierType(0), Gtk::Window* target = nullptr);
     // The song as its file would be written.
     std::string song_text() const;
-    // Sprite i's editor, presented.
-    stepmill::SpriteWindow& editor(uint64_t i);
-    // The main window's spin button of that label ("beat per minute", "swing", "channel").
-    Gtk::SpinButton& control(const char* label);
-    Gtk::Button& play_button();
-    stepmill::SequenceStrip& strip() { return find_one<stepmill::SequenceStrip>(*window); }
-    std::vector<Gtk::Button*> sprite_buttons()
+    // Sprite i's editor, presented and laid out.
+    SpriteWindow& editor(uint64_t i);
+    NoteGrid& grid(uint64_t i) { return find_one<NoteGrid>(editor(i)); }
+    const NoteSet& notes(uint64_t sprite, uint64_t beat) const
     {
-        return find_all<Gtk::Button>(find_one<stepmill::MainIconButtons>(*window));
+        return window->document().song().sprites[sprite].notes[beat];
     }
+    // The main window's spin button of that label ("beat per minute", "swing", "channel").
+    Gtk::SpinButton& control(const char* label)
+    {
+        return find_one<Gtk::SpinButton>(*window, [=](Gtk::SpinButton& b) { return b.get_accessible()->get_name() == label; });
+    }
+    Gtk::Button& play_button()
+    {
+        return find_one<Gtk::Button>(*window, [](Gtk::Button& b) { return b.get_label() == "再生/停止"; });
+    }
+    SequenceStrip& strip() { return find_one<SequenceStrip>(*window); }
+    std::vector<Gtk::Button*> sprite_buttons() { return find_all<Gtk::Button>(find_one<MainIconButtons>(*window)); }
     // Runs the application until it quits or `limit` passes; whether the
     // window ended it.
     bool runs_until_quit(std::chrono::milliseconds limit);
@@ -62,7 +78,7 @@ protected:
     std::deque<bool> first_answers;   // for the questions the next window asks as it starts
     midi_memory_platform_t platform;
     Glib::RefPtr<Gtk::Application> application;
-    std::unique_ptr<stepmill::MainWindow> window;
+    std::unique_ptr<MainWindow> window;
     ScriptedFileDialogs* dialogs = nullptr;
 };
 
@@ -77,8 +93,8 @@ void pointer(Gtk::Widget& widget, GdkEventType type, const Gdk::Rectangle& area,
 // Handles every pending event, without blocking.
 void settle();
 
-// Runs the main loop for a span of wall-clock time.
-void run_main_loop_for(std::chrono::milliseconds span);
+// Runs the main loop until `done` gives true or `limit` passes; whether it did.
+bool run_until(const std::function<bool()>& done, std::chrono::milliseconds limit);
 
 // Handles every pending event and waits for the widget's next frame: the
 // toolkit lays out on its frame clock, which pending events alone miss.

@@ -2,22 +2,17 @@
 // test builds a window.
 #include "gtk_test.h"
 
-#include "program.h"
-#include "sprite_window.h"
-#include "texts.h"
-
-#include <glibmm/main.h>
-#include <gtk/gtk.h>
 #include <gtkmm/main.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 
 namespace stepmill_test {
 
-void WindowTest::SetUp()
+WindowTest::WindowTest()
 {
     // A state folder of the test's own: no recovery file of another test or
     // of the user's is ever seen.
@@ -26,22 +21,23 @@ void WindowTest::SetUp()
     g_setenv("XDG_STATE_HOME", state_dir.c_str(), TRUE);
 }
 
+WindowTest::~WindowTest()
+{
+    close_window();
+    std::filesystem::remove_all(state_dir);
+}
+
 void WindowTest::open_window(const std::string& song)
 {
     close_window();
     platform.out_devices = {"memory synth"};
     midi_out.reset(create_midi_out());
     ASSERT_TRUE(midi_out->open(0u));
-    // An id of the test's own: no earlier test's application can collide.
-    const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string id = std::string("org.stepmill.test.") + test->test_suite_name() + "." + test->name();
-    std::replace_if(id.begin(), id.end(), [](char c) { return !g_ascii_isalnum(c) && c != '.'; }, '_');
-    application = Gtk::Application::create(id, Gio::APPLICATION_NON_UNIQUE);
+    application = Gtk::Application::create("org.stepmill.test", Gio::APPLICATION_NON_UNIQUE);
     application->signal_activate().connect([] {});   // the window is already there
-    std::string name = "stepmill", device = "0", path = song;
-    std::vector<char*> argv = {&name[0], &device[0], &path[0], nullptr};
-    if (song.empty()) argv.erase(argv.begin() + 2);
-    window = std::make_unique<stepmill::MainWindow>(static_cast<int>(argv.size() - 1), argv.data(), application);
+    std::string args[] = {"stepmill", "0", song};
+    char* argv[] = {args[0].data(), args[1].data(), args[2].data(), nullptr};
+    window = std::make_unique<MainWindow>(song.empty() ? 2 : 3, argv, application);
     auto scripted = std::make_unique<ScriptedFileDialogs>();
     scripted->answers = std::exchange(first_answers, {});
     dialogs = scripted.get();
@@ -50,12 +46,6 @@ void WindowTest::open_window(const std::string& song)
     application->register_application();
     application->add_window(*window);
     ASSERT_TRUE(show_focused(*window));
-}
-
-void WindowTest::TearDown()
-{
-    close_window();
-    std::filesystem::remove_all(state_dir);
 }
 
 void WindowTest::close_window()
@@ -72,16 +62,13 @@ std::string WindowTest::song_text() const
     return text.str();
 }
 
-stepmill::SpriteWindow& WindowTest::editor(uint64_t i)
+SpriteWindow& WindowTest::editor(uint64_t i)
 {
     window->present_sprite_window(i);
-    settle();
-    stepmill::SpriteWindow* found = nullptr;
     for (Gtk::Window* w : application->get_windows())
-        if (auto* e = dynamic_cast<stepmill::SpriteWindow*>(w); e && e->get_title() == stepmill::sprite_label(i))
-            found = e;
-    EXPECT_NE(found, nullptr) << "editor " << i;
-    return *found;
+        if (auto* e = dynamic_cast<SpriteWindow*>(w); e && e->get_title() == sprite_label(i))
+            return settle_frame(*e), *e;
+    throw std::runtime_error("no editor of sprite " + std::to_string(i));
 }
 
 std::string WindowTest::write_file(const std::string& name, const std::string& text)
@@ -89,18 +76,6 @@ std::string WindowTest::write_file(const std::string& name, const std::string& t
     const std::string path = state_dir + "/" + name;
     std::ofstream(path) << text;
     return path;
-}
-
-Gtk::Button& WindowTest::play_button()
-{
-    return find_one<Gtk::Button>(*window, [](Gtk::Button& b) { return b.get_label() == "再生/停止"; });
-}
-
-Gtk::SpinButton& WindowTest::control(const char* label)
-{
-    return find_one<Gtk::SpinButton>(*window, [label](Gtk::SpinButton& spin) {
-        return spin.get_accessible()->get_name() == label;
-    });
 }
 
 bool WindowTest::runs_until_quit(std::chrono::milliseconds limit)
@@ -124,8 +99,7 @@ bool WindowTest::press(guint keyval, GdkModifierType state, Gtk::Window* target)
     // Accelerators and focus keys match the hardware key, as for a real press.
     GdkKeymapKey* keys = nullptr;
     gint n = 0;
-    GdkKeymap* keymap = gdk_keymap_get_for_display(gdk_display_get_default());
-    if (gdk_keymap_get_entries_for_keyval(keymap, keyval, &keys, &n) && n > 0)
+    if (gdk_keymap_get_entries_for_keyval(gdk_keymap_get_for_display(gdk_display_get_default()), keyval, &keys, &n))
         event->key.hardware_keycode = guint16(keys[0].keycode);
     g_free(keys);
     gdk_event_set_device(event, gdk_seat_get_keyboard(gdk_display_get_default_seat(gdk_display_get_default())));
@@ -156,8 +130,16 @@ void pointer(Gtk::Widget& widget, GdkEventType type, const Gdk::Rectangle& area,
 
 void settle()
 {
-    auto context = Glib::MainContext::get_default();
-    while (context->iteration(false)) continue;
+    while (Glib::MainContext::get_default()->iteration(false)) continue;
+}
+
+bool run_until(const std::function<bool()>& done, std::chrono::milliseconds limit)
+{
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!done() && std::chrono::steady_clock::now() < end)
+        Glib::MainContext::get_default()->iteration(false);
+    settle();
+    return done();
 }
 
 void settle_frame(Gtk::Widget& widget)
@@ -167,16 +149,10 @@ void settle_frame(Gtk::Widget& widget)
         return;
     bool ticked = false;
     guint id = widget.add_tick_callback([&ticked](const Glib::RefPtr<Gdk::FrameClock>&) { return ticked = true, false; });
-    // A frame is due within a refresh interval; the timeout only keeps a
+    // A frame is due within a refresh interval; the limit only keeps a
     // display that stopped drawing from hanging the test.
-    bool late = false;
-    auto guard = Glib::signal_timeout().connect([&late] { return late = true, false; }, 2000);
-    while (!ticked && !late)
-        Glib::MainContext::get_default()->iteration(true);
-    guard.disconnect();
-    if (!ticked)
+    if (!run_until([&ticked] { return ticked; }, std::chrono::seconds(2)))
         widget.remove_tick_callback(id);
-    settle();
 }
 
 bool show_focused(Gtk::Window& window)
@@ -185,19 +161,7 @@ bool show_focused(Gtk::Window& window)
     settle();
     window.get_window()->focus(GDK_CURRENT_TIME);
     // A busy machine (a sanitizer build, a parallel run) may take a while.
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!window.has_toplevel_focus() && std::chrono::steady_clock::now() < end)
-        Glib::MainContext::get_default()->iteration(false);
-    settle();
-    return window.has_toplevel_focus();
-}
-
-void run_main_loop_for(std::chrono::milliseconds span)
-{
-    const auto end = std::chrono::steady_clock::now() + span;
-    auto context = Glib::MainContext::get_default();
-    while (std::chrono::steady_clock::now() < end)
-        context->iteration(false);
+    return run_until([&window] { return window.has_toplevel_focus(); }, std::chrono::seconds(10));
 }
 
 }  // namespace stepmill_test

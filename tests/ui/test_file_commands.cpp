@@ -1,15 +1,10 @@
 // The file commands through the window's dialog seam: scripted answers in
 // place of the choosers and message boxes, real files in a temporary folder.
 #include "gtk_test.h"
-#include "main_menu_bar.h"
-#include "program.h"
-#include "sprite_window.h"
-
-#include <glibmm/fileutils.h>
 
 #include <filesystem>
 
-using namespace stepmill;
+using namespace stepmill_test;
 
 namespace {
 
@@ -25,133 +20,106 @@ void write_song(const std::string& path, uint64_t sprites, uint64_t bpm, uint8_t
 }
 
 // The window on a song of two sprites, in a folder of the test's own.
-class FileCommands : public stepmill_test::WindowTest {
+class FileCommands : public WindowTest {
 protected:
-    void SetUp() override
-    {
-        WindowTest::SetUp();
-        dir = state_dir + "/files";
-        fresh_dir();
-    }
+    void SetUp() override { fresh_dir(); }
     void fresh_dir()
     {
         std::filesystem::remove_all(dir);
         std::filesystem::create_directory(dir);
-        write_song(at("@/start.trm"), 2, 120, 38, {0, 1, 0});
-        open_window(at("@/start.trm"));
+        write_song(dir + "/start.trm", 2, 120, 38, {0, 1, 0});
+        open_window(dir + "/start.trm");
     }
     void run(const char* action)
     {
         window->get_action_group("stepmill")->activate_action(action);
-        stepmill_test::settle();
-    }
-    // "@" stands for the test folder.
-    std::string at(std::string text) const
-    {
-        for (size_t sign; (sign = text.find('@')) != std::string::npos;) text.replace(sign, 1, dir);
-        return text;
+        settle();
     }
 
-    std::string dir;
+    const std::string dir = state_dir + "/files";
 };
-
-const std::string overwrite = " に上書き保存してもよろしいですか?";
-const std::string save_failed = " の保存に失敗しました";
-const std::string no_folder = "No such file or directory";
 
 // Save As and Export share their road: chooser, overwrite question, write.
 TEST_F(FileCommands, SaveAsAndExportAskWriteAndReport)
 {
+    const auto asked = [this](const char* name) { return "confirm 上書き確認: " + dir + name + " に上書き保存してもよろしいですか?"; };
+    const auto failed = [this](const char* name) {
+        return std::vector<std::string>{"error ファイル保存エラー: " + dir + name + " の保存に失敗しました\nError opening file “" +
+                                            dir + name + "”: No such file or directory",
+                                        "error closed ファイル保存エラー"};
+    };
     struct Case {
         const char* what;
-        bool save_as;                                   // else Export
-        std::vector<std::string> existing;              // files made first, holding "old"
-        std::vector<std::optional<std::string>> paths;  // the chooser's answers
-        std::deque<bool> answers;
-        std::vector<std::string> log;                   // expected after the chooser's first line
-        std::string written;                            // the file that must now hold the song
+        bool save_as;                                    // else Export
+        std::vector<std::optional<std::string>> names;   // the chooser's answers, in the folder
+        bool overwrite;                                  // the answer to the question, if asked
+        std::vector<std::string> log;                    // expected after the chooser's first line
+        std::string written;                             // the file that must now hold the song
     };
     const std::vector<Case> cases = {
-        {"cancelled", true, {}, {std::nullopt}, {}, {}, ""},
-        {"new name, no question", true, {}, {"@/beat.trm"}, {}, {}, "@/beat.trm"},
-        {"no extension is added", true, {}, {"@/song"}, {}, {}, "@/song"},
-        {"refused overwrite asks again, a new name then saves", true, {"@/old.trm"}, {"@/old.trm", "@/new.trm"},
-         {false}, {"confirm 上書き確認: @/old.trm" + overwrite, "chooser 保存 #1 last=@/old.trm"}, "@/new.trm"},
-        {"refused overwrite then cancel writes nothing", true, {"@/old.trm"}, {"@/old.trm", std::nullopt}, {false},
-         {"confirm 上書き確認: @/old.trm" + overwrite, "chooser 保存 #1 last=@/old.trm"}, ""},
-        {"accepted overwrite", true, {"@/old.trm"}, {"@/old.trm"}, {true},
-         {"confirm 上書き確認: @/old.trm" + overwrite}, "@/old.trm"},
-        {"missing folder", true, {}, {"@/none/beat.trm"}, {},
-         {"error ファイル保存エラー: @/none/beat.trm" + save_failed + "\nError opening file “@/none/beat.trm”: " + no_folder,
-          "error closed ファイル保存エラー"},
-         ""},
-        {"not writable, the old file kept", true, {}, {"/proc/version"}, {true},
-         {"confirm 上書き確認: /proc/version" + overwrite,
-          "error ファイル保存エラー: /proc/version" + save_failed + "\nError writing to file: Input/output error",
-          "error closed ファイル保存エラー"},
-         ""},
-        {"export, refused then new", false, {"@/old.mid"}, {"@/old.mid", "@/new.mid"}, {false},
-         {"confirm 上書き確認: @/old.mid" + overwrite, "chooser SMF保存 #1 last=@/old.mid"}, "@/new.mid"},
-        {"export, missing folder", false, {}, {"@/none/beat.mid"}, {},
-         {"error ファイル保存エラー: @/none/beat.mid" + save_failed + "\nError opening file “@/none/beat.mid”: " + no_folder,
-          "error closed ファイル保存エラー"},
-         ""},
+        {"cancelled", true, {std::nullopt}, false, {}, ""},
+        {"new name, no question, no extension added", true, {"/song"}, false, {}, "/song"},
+        {"refused overwrite asks again, a new name then saves", true, {"/old.trm", "/new.trm"}, false,
+         {asked("/old.trm"), "chooser 保存 #1 last=" + dir + "/old.trm"}, "/new.trm"},
+        {"refused overwrite then cancel writes nothing", true, {"/old.trm", std::nullopt}, false,
+         {asked("/old.trm"), "chooser 保存 #1 last=" + dir + "/old.trm"}, ""},
+        {"accepted overwrite", true, {"/old.trm"}, true, {asked("/old.trm")}, "/old.trm"},
+        {"missing folder", true, {"/none/beat.trm"}, false, failed("/none/beat.trm"), ""},
+        {"export, refused then new", false, {"/old.mid", "/new.mid"}, false,
+         {asked("/old.mid"), "chooser SMF保存 #1 last=" + dir + "/old.mid"}, "/new.mid"},
+        {"export, missing folder", false, {"/none/beat.mid"}, false, failed("/none/beat.mid"), ""},
     };
 
-    const std::string song = song_text(), old_proc = Glib::file_get_contents("/proc/version");
+    const std::string song = song_text();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         fresh_dir();
-        for (const std::string& file : c.existing) Glib::file_set_contents(at(file), "old");
-        for (const auto& path : c.paths) dialogs->paths.push_back(path ? std::optional(at(*path)) : std::nullopt);
-        dialogs->answers = c.answers;
+        for (const char* old : {"/old.trm", "/old.mid"}) Glib::file_set_contents(dir + old, "old");
+        for (const auto& name : c.names) dialogs->paths.push_back(name ? std::optional(dir + *name) : std::nullopt);
+        dialogs->answers = {c.overwrite};
         run(c.save_as ? "saveAs" : "Export");
 
-        std::vector<std::string> expected = {c.save_as ? "chooser 保存 #1 last=" : "chooser SMF保存 #1 last="};
-        for (const std::string& line : c.log) expected.push_back(at(line));
-        EXPECT_EQ(dialogs->log, expected);
+        std::vector<std::string> log = {c.save_as ? "chooser 保存 #1 last=" : "chooser SMF保存 #1 last="};
+        log.insert(log.end(), c.log.begin(), c.log.end());
+        EXPECT_EQ(dialogs->log, log);
         EXPECT_TRUE(dialogs->paths.empty()) << "the chooser was asked fewer times than scripted";
 
-        const std::string written = at(c.written);
+        const std::string written = c.written.empty() ? "" : dir + c.written;
         if (!written.empty()) {
             const std::string bytes = Glib::file_get_contents(written);
             EXPECT_EQ(c.save_as ? bytes : bytes.substr(0, 4), c.save_as ? song : "MThd");
         }
-        for (const std::string& file : c.existing) {
-            if (at(file) != written) {
-                EXPECT_EQ(Glib::file_get_contents(at(file)), "old") << file;
-            }
-        }
-        EXPECT_EQ(Glib::file_get_contents("/proc/version"), old_proc);
+        for (const char* old : {"/old.trm", "/old.mid"})
+            EXPECT_TRUE(dir + old == written || Glib::file_get_contents(dir + old) == "old") << old;
         // Only a saved song names the window.
         EXPECT_EQ(window->get_title(), c.save_as && !written.empty() ? Glib::ustring(written) : program_title);
     }
 }
 
-// A successful Open rebuilds the window for the file's song and then shows
-// what the reader skipped; a failed one shows the two boxes and changes
-// nothing; a cancelled chooser does nothing.
+// A successful Open rebuilds the window for the file's song, its tempo
+// brought into the control's range, and then shows what the reader skipped;
+// a failed one shows the two boxes and changes nothing. The sprite buttons
+// and actions are written out apart from the code under test: "0".."9",
+// "a".."z", "A".."Z", then numbers.
 TEST_F(FileCommands, Open)
 {
-    struct Case { const char* what; std::optional<std::string> text; uint64_t sprites; std::string skipped; };
+    const std::string letters = "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
+    struct Case { const char* what; const char* text; uint64_t sprites; double tempo; std::string skipped; };
     const std::vector<Case> cases = {
-        {"missing file", std::string(), 2, ""},
-        {"forty sprites", std::nullopt, 40, ""},
+        {"missing file", nullptr, 2, 120, ""},
+        {"63 sprites, tempo 0", "bpm: 0\nsprites: 63\n", 63, 1, ""},
+        {"no sprites, tempo 2^32-1", "bpm: 4294967295\nsprites: 0\n", 0, 1000, ""},
         {"faulty lines",
-         std::string("bpm: 90\nnonsense line\nsprites: 2\nbeats: 8\nbeat: 9 36\nsprite end\n"
-                     "beats: 4\nbeat: 0 200 36\nsprite end\nsequence: 0 5 1\n"),
-         2, "2: illegal command: nonsense line\n5: illegal beat number: 9\n8: illegal note number: 200\n"
-            "10: illegal sprite number, skip: 5\n"},
+         "bpm: 90\nnonsense line\nsprites: 2\nbeats: 8\nbeat: 9 36\nsprite end\n"
+         "beats: 4\nbeat: 0 200 36\nsprite end\nsequence: 0 5 1\n",
+         2, 90, "2: illegal command: nonsense line\n5: illegal beat number: 9\n8: illegal note number: 200\n"
+                "10: illegal sprite number, skip: 5\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         fresh_dir();
-        const std::string path = at("@/case.trm");
-        if (!c.text)
-            write_song(path, 40, 150, 36, {39, 0, 7});
-        else if (!c.text->empty())
-            Glib::file_set_contents(path, *c.text);
-        const bool opens = !c.text || !c.text->empty();
+        const std::string path = dir + "/case.trm";
+        if (c.text) Glib::file_set_contents(path, c.text);
         dialogs->paths = {path};
 
         testing::internal::CaptureStderr();
@@ -160,25 +128,30 @@ TEST_F(FileCommands, Open)
         EXPECT_EQ(testing::internal::GetCapturedStdout() + testing::internal::GetCapturedStderr(), "");
 
         std::vector<std::string> log = {"chooser 開く #1 last="};
-        if (!opens)   // the box stays up until the error dialog, empty here, is answered
+        if (!c.text)   // the box stays up until the error dialog, empty here, is answered
             log.insert(log.end(), {"error ファイルオープンエラー: " + path + "のオープンに失敗しました",
                                    "error_text file open error.: ", "error closed ファイルオープンエラー"});
         if (!c.skipped.empty())
             log.push_back("error_text 読み込めなかった行: " + c.skipped);
         EXPECT_EQ(dialogs->log, log);
-        EXPECT_EQ(window->get_title(), opens ? path : std::string(program_title));
+        EXPECT_EQ(window->get_title(), c.text ? path : std::string(program_title));
         EXPECT_EQ(window->document().song().sprites.size(), c.sprites);
-        EXPECT_EQ(sprite_buttons().size(), c.sprites);
-        for (uint64_t i = 0; i < c.sprites; ++i) EXPECT_TRUE(application->has_action(sprite_action_name(i))) << i;
+        std::vector<std::string> labels, expected;
+        for (Gtk::Button* button : sprite_buttons())
+            labels.push_back(button->get_label());
+        for (uint64_t i = 0; i < c.sprites; ++i) {
+            const std::string label = i < 62 ? std::string(1, letters[i]) : std::to_string(i);
+            expected.push_back(label);
+            EXPECT_TRUE(application->has_action(i < 10 ? "_" + label : i < 62 ? std::to_string(i) + " _" + label : label));
+        }
+        EXPECT_EQ(labels, expected);
+        // None past the last (a smaller song leaves the start song's two, which present nothing).
+        EXPECT_FALSE(application->has_action(sprite_action_name(std::max<uint64_t>(c.sprites, 2))));
         EXPECT_EQ(strip().size(), window->document().song().sequence.size());
         EXPECT_EQ(strip().cursor(), -1);
-        EXPECT_EQ(control("beat per minute").get_value(), c.sprites == 40 ? 150.0 : opens ? 90.0 : 120.0);
+        EXPECT_EQ(control("beat per minute").get_value(), c.tempo);
+        EXPECT_EQ(window->document().song().bpm, uint64_t(c.tempo)) << "one tempo: shown, played, saved";
     }
-
-    dialogs->log.clear();
-    run("Open");
-    EXPECT_EQ(dialogs->log, std::vector<std::string>{"chooser 開く #2 last="});
-    EXPECT_EQ(window->document().song().sprites.size(), 2u);
 }
 
 // Opening while the player runs: afterwards only the new song's notes sound.
@@ -196,15 +169,15 @@ TEST_F(FileCommands, OpenWhilePlayingStaysInsideTheNewSong)
         backwards.push_back(35 - i);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        write_song(at("@/big.trm"), 36, 1000, 42, backwards);
-        open_window(at("@/big.trm"));
+        write_song(dir + "/big.trm", 36, 1000, 42, backwards);
+        open_window(dir + "/big.trm");
         c.sequence ? play_button().clicked() : editor(30).response(response_play_stop);
         platform.advance(48000 * 3 / 4);   // well into the sequence
-        write_song(at("@/small.trm"), c.new_sprites, 1000, 36, c.new_sequence);
-        dialogs->paths = {at("@/small.trm")};
+        write_song(dir + "/small.trm", c.new_sprites, 1000, 36, c.new_sequence);
+        dialogs->paths = {dir + "/small.trm"};
         run("Open");
         ASSERT_EQ(window->document().song().sprites.size(), c.new_sprites);
-        stepmill_test::settle();
+        settle();
         for (Gtk::Window* w : Gtk::Window::list_toplevels())
             EXPECT_FALSE(dynamic_cast<SpriteWindow*>(w)) << "an editor of the old song is left";
         platform.sent.clear();
