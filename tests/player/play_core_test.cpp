@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <set>
 
 namespace {
 
@@ -106,18 +107,16 @@ TEST(PlayCore, SpansJoinWithoutGapOrRepeat)
             for (size_t i = 1; i < whole.events.size(); ++i)   // beats at least a millisecond apart
                 ASSERT_FALSE(whole.events[i].time > whole.events[i - 1].time &&
                              whole.events[i].time < whole.events[i - 1].time + 48) << "bps " << bps << " event " << i;
-            std::vector<uint64_t> cuts = {0, end};
-            for (const auto& e : whole.events) cuts.insert(cuts.end(), {e.time, e.time + e.time % 79});
-            for (uint64_t t = 0; t < end; t += 4096) cuts.push_back(t);
-            std::sort(cuts.begin(), cuts.end());
-            cuts.erase(std::unique(cuts.begin(), cuts.end()), cuts.end());
-            for (size_t i = 0; i + 1 < cuts.size() && cuts[i + 1] <= end; ++i) {
+            std::set<uint64_t> cuts = {0, end};
+            for (const auto& e : whole.events) cuts.insert({e.time, e.time + e.time % 79});
+            for (uint64_t t = 0; t < end; t += 4096) cuts.insert(t);
+            for (auto from = cuts.begin(), to = std::next(from); to != cuts.end() && *to <= end; from = to++) {
                 play_state_t before = cut_state;
                 play_record_t piece;
-                play_span(plan, cuts[i], cuts[i + 1], cut_state, piece);
-                const uint64_t next = next_beat(plan, cuts[i], before);
-                EXPECT_EQ(next, piece.events.empty() ? std::max(next, cuts[i + 1]) : piece.events.front().time)
-                    << "mode " << mode << " bps " << bps << " at " << cuts[i];
+                play_span(plan, *from, *to, cut_state, piece);
+                const uint64_t next = next_beat(plan, *from, before);
+                EXPECT_EQ(next, piece.events.empty() ? std::max(next, *to) : piece.events.front().time)
+                    << "mode " << mode << " bps " << bps << " at " << *from;
                 joined.events.insert(joined.events.end(), piece.events.begin(), piece.events.end());
                 joined.positions.insert(joined.positions.end(), piece.positions.begin(), piece.positions.end());
             }
