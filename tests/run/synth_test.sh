@@ -5,24 +5,19 @@
 # after it ends.
 #   synth_test.sh RUN MIDI_PROBE
 set -uo pipefail
-run=$1 probe=$2
+run=$1 probe=$2 probe_name=runprobe$$
 work=$(mktemp -d)
 export XDG_RUNTIME_DIR=$work STEPMILL_SYNTH_VERBOSE=1 JACK_NO_START_SERVER=1
 log=$work/stepmill-fluidsynth.log
 source "$(dirname "${BASH_SOURCE[0]}")/../support/script_lib.sh"
 pids=()
 trap 'kill "${pids[@]}" 2>/dev/null; rm -rf "$work"' EXIT
-within() {  # tenths of a second, command...
-  local i n=$1; shift
-  for ((i = 0; i < n; ++i)); do "$@" && return 0; sleep 0.1; done
-  return 1
-}
 gone() { ! kill -0 "$1" 2>/dev/null; }
 
 # Starts `run --synth-only`, plays two notes into its port from the probe, ends
 # it by closing its input ("eof") or by SIGTERM ("term") and checks what is left.
 scenario() {  # label, how to end, whether run must start a JACK server (yes/no)
-  local label=$1 end=$2 own_jack=$3 port synth jackd probe_in
+  local label=$1 end=$2 own_jack=$3 port synth jackd
   : >"$log"
   coproc RUN { exec "$run" --synth-only 2>"$work/run.err"; }
   local run_pid=$RUN_PID run_in=${RUN[1]}
@@ -36,22 +31,18 @@ scenario() {  # label, how to end, whether run must start a JACK server (yes/no)
   jack_lsp -t "$port" 2>/dev/null | grep -q midi || fail "$label: $port is not a JACK MIDI port"
 
   # Two notes on the percussion channel from the probe; FluidSynth logs what it plays.
-  mkfifo "$work/probe.in"
-  "$probe" --name runprobe <"$work/probe.in" >"$work/probe.out" 2>&1 &
-  local probe_pid=$!
+  start_probe "$probe"
   pids+=("$probe_pid")
-  exec {probe_in}>"$work/probe.in"
-  rm -f "$work/probe.in"
-  within 100 grep -qx ready "$work/probe.out" || fail "$label: probe not ready"
-  jack_connect runprobe:out "$port" || fail "$label: cannot connect to $port"
-  printf '99 24 7f\n99 26 64\n' >&"$probe_in"
-  within 50 grep -qP 'noteon\t9\t36\t127' "$log" || fail "$label: note 36 not played"
-  within 50 grep -qP 'noteon\t9\t38\t100' "$log" || fail "$label: note 38 not played"
-  printf 'quit\n' >&"$probe_in"; exec {probe_in}>&-
-  within 50 gone "$probe_pid" || fail "$label: probe did not quit"
+  rm "$work/probe_in"   # held open on descriptor 3
+  jack_connect "$probe_name:out" "$port" || fail "$label: cannot connect to $port"
+  printf '99 24 7f\n99 26 64\n' >&3
+  within_10s grep -qP 'noteon\t9\t36\t127' "$log" || fail "$label: note 36 not played"
+  within_10s grep -qP 'noteon\t9\t38\t100' "$log" || fail "$label: note 38 not played"
+  printf 'quit\n' >&3; exec 3>&-
+  within_10s gone "$probe_pid" || fail "$label: probe did not quit"
 
   if [[ $end == eof ]]; then exec {run_in}>&-; else kill -TERM "$run_pid"; fi
-  within 100 gone "$run_pid" || fail "$label: run did not end"
+  within_10s gone "$run_pid" || fail "$label: run did not end"
   wait "$run_pid"
   local status=$? want=0; [[ $end == term ]] && want=143
   [[ $status -eq $want ]] || fail "$label: run ended with $status, not $want"

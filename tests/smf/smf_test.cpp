@@ -8,7 +8,6 @@
 #include <fstream>
 #include <functional>
 #include <memory>
-#include <sstream>
 
 namespace {
 
@@ -47,21 +46,9 @@ const std::string t120 = "00 FF 51 03 07 A1 20";
 
 }  // namespace
 
-TEST(Smf, VarLen)
-{
-    struct { uint32_t value; const char* bytes; } cases[] = {
-        {0, "00"}, {127, "7F"}, {128, "81 00"}, {1440, "8B 20"}, {16384, "81 80 00"}, {0x0FFFFFFF, "FF FF FF 7F"},
-    };
-    for (const auto& c : cases) {
-        std::ostringstream out;
-        write_var_len(out, c.value);
-        EXPECT_EQ(hex(out.str()), c.bytes) << c.value;
-    }
-}
-
 // Whole files, against bytes worked out by hand: the header, then the
-// track's length and events up to its end; what playback hears of the
-// song's groove settings is what the file holds.
+// track's length and events up to its end, their times in one to four bytes;
+// what playback hears of the song's groove settings is what the file holds.
 TEST(Smf, ExactBytes)
 {
     auto one_beat = [] { return song_of({{4, {{0, 36}, {0, 42}}}}, {0}); };
@@ -75,6 +62,8 @@ TEST(Smf, ExactBytes)
         {"same sprite twice", song_of({{4, {{0, 36}}}}, {0, 0}), nullptr,
          "1F " + t120 + " 00 99 24 7F 83 60 99 24 00 8B 20 99 24 7F 83 60 99 24 00 8B 20"},
         {"silent entries end at 5760", song_of({{8, {}}}, {0, 0, 0}), nullptr, "0C " + t120 + " AD 00"},
+        {"end at 17280", song_of({{8, {}}}, std::vector<uint32_t>(9)), nullptr, "0D " + t120 + " 81 87 00"},
+        {"end at 2098560", song_of({{8, {}}}, std::vector<uint32_t>(1093)), nullptr, "0E " + t120 + " 81 80 8B 00"},
         {"notes of one beat ascending", song_of({{1, {{0, 42}, {0, 36}}}}, {0}), nullptr,
          "1C " + t120 + " 00 99 24 7F 00 99 2A 7F 8F 00 99 24 00 00 99 2A 00 00"},
         // on at 274, off at 548; on at 1097, off at 1371
