@@ -1,5 +1,4 @@
 #include "document.h"
-#include "song_scan.h"
 
 #include <gtest/gtest.h>
 
@@ -213,6 +212,10 @@ TEST(SongRead, DiagnosticsAndWhatIsRead)
          "6: illegal sprite number, skip: 2\n6: illegal sprite number, skip: 1\n",
          "sprites: 1\nsprite end\nsequence: 0\n"},
         {"sprites: 2\nsprite end\nsequence: 0\n", "3: illegal command: sequence: 0\n", "sprites: 2\nsprite end\n"},
+        // Numbers saturate at 32 bits, also past 64; a minus negates modulo 2^32, after saturating.
+        {"bpm: 18446744073709551616\nsprites: 2\nsprite end\nsprite end\nsequence: -4294967295 -4294967296 0x1\n",
+         "5: illegal sprite number, skip: 4294967295\n",
+         "bpm: 4294967295\nsprites: 2\nsprite end\nsprite end\nsequence: 1 1\n"},
         {"bpm: 0x10\nsprites: 3\nbeats: 8\ncolor: 300, 0x10, 010\nbeat: 3 0x24 044 \nsprite end\nbeats: 4\n"
          "color: 1, 2\nsprite end\n", "", contents},
         {"bpm: 0x10\r\nsprites: 3\r\nbeats: 8\r\ncolor: 300, 0x10, 010\r\nbeat: 3 0x24 044 \r\nsprite end\r\n"
@@ -223,25 +226,6 @@ TEST(SongRead, DiagnosticsAndWhatIsRead)
         EXPECT_EQ(read_text(song, c.text), c.errors) << c.text;
         EXPECT_EQ(read_text(clean, c.same_as), "") << c.same_as;
         EXPECT_EQ(text_of(song), text_of(clean)) << c.text;
-    }
-}
-
-TEST(Scan, ThirtyTwoBitStrtoul)
-{
-    struct { const char* text; uint32_t value; size_t end; bool digits; } cases[] = {
-        // saturation, also past 64 bits
-        {"4294967295", 4294967295u, 10, true}, {"4294967296", 4294967295u, 10, true},
-        {"18446744073709551616", 4294967295u, 20, true},
-        // a minus negates modulo 2^32, after saturating
-        {"-1", 4294967295u, 2, true}, {"-4294967295", 1u, 11, true}, {"-4294967296", 4294967295u, 11, true},
-        // bases, and where a number ends
-        {"0XfF", 255, 4, true}, {"044", 36, 3, true}, {"09", 0, 1, true}, {"0x", 0, 1, true},
-        {" \t+12x", 12, 5, true}, {" -", 0, 0, false}, {"", 0, 0, false},
-    };
-    for (const auto& c : cases) {
-        scan_result_t r = scan_u32(c.text, c.text + std::strlen(c.text));
-        EXPECT_EQ(std::tie(r.value, r.digits), std::tie(c.value, c.digits)) << c.text;
-        EXPECT_EQ(static_cast<size_t>(r.end - c.text), c.end) << c.text;
     }
 }
 
