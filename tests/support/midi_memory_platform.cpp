@@ -17,20 +17,20 @@ public:
 
     bool send(const unsigned char* bytes, size_t len) override
     {
-        if (!failure.empty() || (platform.fail_short && len <= 3 && bytes[0] != 0xF0)) return false;
+        if (platform.fail_short && len <= 3 && bytes[0] != 0xF0) return false;
         return write(platform.time, bytes, len);
     }
     bool post(const unsigned char* data, size_t len) override
     {
-        if (failure.empty()) commands.emplace_back(data, data + len);
-        return failure.empty();
+        commands.emplace_back(data, data + len);
+        return true;
     }
     void flush() override { period(0); }
     void attach(midi_source_t* next) override { source = next; }
     midi_source_t* attached() const override { return source; }
     double rate() const override { return midi_memory_platform_t::rate; }
     uint64_t now() const override { return platform.time; }
-    bool failed(std::string& reason) const override { return !(reason = failure).empty(); }
+    bool failed(std::string&) const override { return false; }
     bool write(uint64_t at, const unsigned char* bytes, size_t len) override
     {
         platform.sent.push_back({device, std::vector<unsigned char>(bytes, bytes + len), at});
@@ -39,7 +39,6 @@ public:
 
     void period(uint64_t units)
     {
-        if (!failure.empty()) return;
         for (const auto& c : commands)
             if (source) source->command(c.data(), c.size(), platform.time);
         commands.clear();
@@ -50,7 +49,6 @@ public:
     unsigned device;
     midi_source_t* source = nullptr;
     std::deque<std::vector<unsigned char>> commands;
-    std::string failure;
 };
 
 midi_memory_platform_t::midi_memory_platform_t() { set_midi_platform(this); }
@@ -68,11 +66,6 @@ void midi_memory_platform_t::advance(uint64_t units, uint64_t period)
         if (output) output->period(step);
         time += step;
     }
-}
-
-void midi_memory_platform_t::fail_output(const std::string& reason)
-{
-    if (output) output->failure = reason;
 }
 
 std::unique_ptr<midi_driver_t> midi_memory_platform_t::out_open(unsigned id)

@@ -36,8 +36,6 @@ public:
     // each period takes the commands posted, then renders its events.
     void advance(uint64_t units, uint64_t period = 64);
     uint64_t now() const { return time; }
-    // The open output's device goes away with this reason.
-    void fail_output(const std::string& reason);
 
     // Feeds an input port opened on device `id` as the platform thread would.
     void receive_short(unsigned id, uint32_t word, uint32_t time_ms);
