@@ -72,6 +72,7 @@ int child(int argc, char** argv)
     int count = static_cast<int>(args.size() - 1);
     char** vector = args.data();
 
+    stepmill::prepare_toolkit();   // the floor's toolkit set up as the program's
     auto application = Gtk::Application::create(count, vector, "org.stepmill.StartupBench",
                                                  Gio::APPLICATION_HANDLES_COMMAND_LINE |
                                                      Gio::APPLICATION_NON_UNIQUE);

@@ -57,6 +57,7 @@ int main(int argc, char** argv)
         std::cerr << argv[1] << ": " << texts::open_failed << std::endl;
         std::exit(1);
     }
+    prepare_toolkit();
     // Non-unique: a second program (on another device, with another song)
     // must run its own window instead of handing its command line to the first.
     Glib::RefPtr<Gtk::Application> application =

@@ -23,6 +23,14 @@ constexpr gint64 drag_us = 700000;
 
 }  // namespace
 
+void prepare_toolkit()
+{
+    // Every window draws with Cairo alone. Left on, OpenGL makes the toolkit
+    // load the display's GL driver as it opens the display: start-up time and
+    // memory for nothing. A GDK_GL the user set stays.
+    g_setenv("GDK_GL", "disable", FALSE);
+}
+
 MainWindow::MainWindow(int argc, char** argv, const Glib::RefPtr<Gtk::Application>& application)
     : Gtk::Window(Gtk::WINDOW_TOPLEVEL),
       application(application),

@@ -131,4 +131,8 @@ private:
     bool autosaved = true;        // the recovery file holds the song as it is
 };
 
+// Sets up the toolkit's environment as the program wants it; call before the
+// application is created.
+void prepare_toolkit();
+
 }  // namespace stepmill
