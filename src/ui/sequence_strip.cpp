@@ -20,26 +20,123 @@ int key_sprite(guint key)
 
 }  // namespace
 
-SequenceStrip::SequenceStrip(const Gtk::Widget& row_source)
-    : Gtk::Box(Gtk::ORIENTATION_HORIZONTAL, 0), row_source(row_source)
+SequenceStrip::SequenceStrip(const Gtk::Widget& row_source) : row_source(row_source)
 {
+    set_has_window(false);
+    set_redraw_on_allocate(false);
     set_can_focus(true);
 }
 
-SequenceStrip::~SequenceStrip() = default;
+// Children are let go before they are destroyed: a child destroyed while it
+// has a parent would ask this strip to remove it from a vector being torn down.
+SequenceStrip::~SequenceStrip()
+{
+    hide_cursor();
+    for (auto& column : columns)
+        column->unparent();
+}
 
-std::unique_ptr<SequenceWidget> SequenceStrip::make_column(uint32_t sprite) const
+std::unique_ptr<SequenceWidget> SequenceStrip::make_column(uint32_t sprite)
 {
     auto column = std::make_unique<SequenceWidget>(sprite_count, static_cast<int>(sprite), &colors);
     column->follow_rows_of(&row_source);
+    column->set_parent(*this);
     return column;
+}
+
+std::vector<Gtk::Widget*> SequenceStrip::children() const
+{
+    std::vector<Gtk::Widget*> order;
+    order.reserve(columns.size() + 1);
+    for (size_t i = 0; i <= columns.size(); ++i) {
+        if (bar && static_cast<int>(i) == cursor_at && bar->get_parent() == this)
+            order.push_back(bar.get());
+        if (i < columns.size() && columns[i]->get_parent() == this)
+            order.push_back(columns[i].get());
+    }
+    return order;
+}
+
+void SequenceStrip::forall_vfunc(gboolean, GtkCallback callback, gpointer data)
+{
+    // A copy: the callback may take children away.
+    for (Gtk::Widget* child : children())
+        callback(child->gobj(), data);
+}
+
+void SequenceStrip::on_remove(Gtk::Widget* child)
+{
+    const bool visible = child->get_visible();
+    child->unparent();
+    if (child == bar.get())
+        cursor_at = -1;
+    if (visible)
+        queue_resize();
+}
+
+Gtk::SizeRequestMode SequenceStrip::get_request_mode_vfunc() const
+{
+    return Gtk::SIZE_REQUEST_CONSTANT_SIZE;
+}
+
+void SequenceStrip::get_preferred_width_vfunc(int& minimum, int& natural) const
+{
+    minimum = natural = 0;
+    for (Gtk::Widget* child : children()) {
+        if (!child->get_visible())
+            continue;
+        int child_minimum = 0, child_natural = 0;
+        child->get_preferred_width(child_minimum, child_natural);
+        minimum += child_minimum;
+        natural += child_natural;
+    }
+}
+
+void SequenceStrip::get_preferred_height_vfunc(int& minimum, int& natural) const
+{
+    minimum = natural = 0;
+    for (Gtk::Widget* child : children()) {
+        if (!child->get_visible())
+            continue;
+        int child_minimum = 0, child_natural = 0;
+        child->get_preferred_height(child_minimum, child_natural);
+        minimum = std::max(minimum, child_minimum);
+        natural = std::max(natural, child_natural);
+    }
+}
+
+void SequenceStrip::get_preferred_width_for_height_vfunc(int, int& minimum, int& natural) const
+{
+    get_preferred_width_vfunc(minimum, natural);
+}
+
+void SequenceStrip::get_preferred_height_for_width_vfunc(int, int& minimum, int& natural) const
+{
+    get_preferred_height_vfunc(minimum, natural);
+}
+
+// Each child its natural width and the strip's height, left to right; room
+// left over stays empty at the end.
+void SequenceStrip::on_size_allocate(Gtk::Allocation& allocation)
+{
+    set_allocation(allocation);
+    int x = allocation.get_x();
+    for (Gtk::Widget* child : children()) {
+        if (!child->get_visible())
+            continue;
+        int minimum = 0, natural = 0;
+        child->get_preferred_width(minimum, natural);
+        Gtk::Allocation place(x, allocation.get_y(), natural, allocation.get_height());
+        child->size_allocate(place);
+        x += natural;
+    }
 }
 
 void SequenceStrip::rebuild(const Song& song)
 {
     hide_cursor();
     for (auto& column : columns)
-        remove(*column);
+        column->unparent();
     columns.clear();
     sprite_count = song.sprites.size();
     colors.clear();
@@ -48,10 +145,8 @@ void SequenceStrip::rebuild(const Song& song)
     bar = std::make_unique<SeparateWidget>(sprite_count);
     bar->follow_rows_of(&row_source);
     bar->signal_placed().connect(sigc::mem_fun(*this, &SequenceStrip::keep_visible));
-    for (uint32_t sprite : song.sequence) {
+    for (uint32_t sprite : song.sequence)
         columns.push_back(make_column(sprite));
-        pack_start(*columns.back(), Gtk::PACK_SHRINK, 0);
-    }
     renumber(0);
     // Each column shown alone: walking every widget of a long sequence to
     // show them would cost more than the columns themselves.
@@ -69,13 +164,10 @@ void SequenceStrip::insert_column(uint64_t position, uint32_t sprite)
 {
     position = std::min<uint64_t>(position, columns.size());
     auto column = make_column(sprite);
+    column->show();
     // An entry made left of the cursor (or at it) goes in before the bar and
     // moves the cursor on.
-    const bool before_bar = cursor_at >= 0 && position <= static_cast<uint64_t>(cursor_at);
-    pack_start(*column, Gtk::PACK_SHRINK, 0);
-    reorder_child(*column, static_cast<int>(position) + (cursor_at >= 0 && !before_bar ? 1 : 0));
-    column->show();
-    if (before_bar)
+    if (cursor_at >= 0 && position <= static_cast<uint64_t>(cursor_at))
         ++cursor_at;
     columns.insert(columns.begin() + static_cast<long>(position), std::move(column));
     renumber(position);
@@ -95,8 +187,9 @@ void SequenceStrip::erase_column(uint64_t position)
 {
     if (position >= columns.size())
         return;
-    remove(*columns[position]);
+    columns[position]->unparent();
     columns.erase(columns.begin() + static_cast<long>(position));
+    queue_resize();   // the columns after it move left
     if (cursor_at >= 0 && position < static_cast<uint64_t>(cursor_at))
         --cursor_at;
     renumber(position);
@@ -107,16 +200,17 @@ void SequenceStrip::show_cursor()
     if (!bar)
         return;
     if (!bar->get_parent())
-        pack_start(*bar, Gtk::PACK_SHRINK, 0);
-    reorder_child(*bar, cursor_at);
+        bar->set_parent(*this);
     bar->show();
+    queue_resize();
 }
 
 void SequenceStrip::hide_cursor()
 {
     if (bar && bar->get_parent())
-        remove(*bar);
+        bar->unparent();
     cursor_at = -1;
+    queue_resize();
 }
 
 void SequenceStrip::place_cursor_after(uint64_t entry)

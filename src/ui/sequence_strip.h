@@ -2,6 +2,12 @@
 // owns its columns and its cursor, takes the strip's keys, and asks for
 // entries to be inserted and erased; the document's changes come back to it
 // as columns to add and remove.
+//
+// A container of its own rather than a box: a box keeps its children's style
+// nodes in order, so an entry made at the start of a long sequence restyled
+// every column after it (14 ms for 2,000 columns, against 1.5 ms here). The
+// strip lays its children out left to right in sequence order, the bar at the
+// cursor, and gives them in that order to whoever walks them.
 #pragma once
 
 #include "sequence_widget.h"
@@ -9,7 +15,7 @@
 
 #include <gdk/gdk.h>
 #include <gtkmm/adjustment.h>
-#include <gtkmm/box.h>
+#include <gtkmm/container.h>
 
 #include <cstdint>
 #include <memory>
@@ -17,7 +23,7 @@
 
 namespace stepmill {
 
-class SequenceStrip : public Gtk::Box {
+class SequenceStrip : public Gtk::Container {
 public:
     // The columns' rows fall on the rows of `row_source` (the sprite buttons).
     explicit SequenceStrip(const Gtk::Widget& row_source);
@@ -50,8 +56,20 @@ public:
     // Left at the very start took the cursor away.
     sigc::signal<void>& signal_left() { return left; }
 
+protected:
+    Gtk::SizeRequestMode get_request_mode_vfunc() const override;
+    void get_preferred_width_vfunc(int& minimum, int& natural) const override;
+    void get_preferred_height_vfunc(int& minimum, int& natural) const override;
+    void get_preferred_width_for_height_vfunc(int height, int& minimum, int& natural) const override;
+    void get_preferred_height_for_width_vfunc(int width, int& minimum, int& natural) const override;
+    void on_size_allocate(Gtk::Allocation& allocation) override;
+    void forall_vfunc(gboolean include_internals, GtkCallback callback, gpointer data) override;
+    void on_remove(Gtk::Widget* child) override;
+
 private:
-    std::unique_ptr<SequenceWidget> make_column(uint32_t sprite) const;
+    // The children in the order they stand: the columns, the bar at the cursor.
+    std::vector<Gtk::Widget*> children() const;
+    std::unique_ptr<SequenceWidget> make_column(uint32_t sprite);
     void show_cursor();
     void hide_cursor();
     void renumber(uint64_t from);

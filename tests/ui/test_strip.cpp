@@ -28,7 +28,7 @@ protected:
 
     // What holds after every key: one column per entry in order, named for
     // its position and sprite and showing it in that sprite's row, and the
-    // bar ("|") at the cursor.
+    // bar ("|") at the cursor, laid out left to right in that order.
     void expect_consistent(const std::string& where)
     {
         const std::vector<uint32_t> entries = sequence();
@@ -40,7 +40,10 @@ protected:
                                    sprite_label(entries[i]));
         }
         size_t position = 0;
+        int x = strip().get_allocation().get_x();   // each child laid out just right of the one before
         for (Gtk::Widget* child : strip().get_children()) {
+            EXPECT_EQ(child->get_allocation().get_x(), x) << where << ": child " << shown.size();
+            x += child->get_allocated_width();
             auto* column = dynamic_cast<SequenceWidget*>(child);
             if (!column || position >= entries.size())
                 shown.push_back(dynamic_cast<SeparateWidget*>(child) ? "|" : "?");
