@@ -79,40 +79,39 @@ Gtk::SizeRequestMode SequenceStrip::get_request_mode_vfunc() const
     return Gtk::SIZE_REQUEST_CONSTANT_SIZE;
 }
 
-void SequenceStrip::get_preferred_width_vfunc(int& minimum, int& natural) const
+// The children side by side: their widths add up, the tallest sets the height.
+void SequenceStrip::measure(bool width, int& minimum, int& natural) const
 {
     minimum = natural = 0;
     for (Gtk::Widget* child : children()) {
         if (!child->get_visible())
             continue;
         int child_minimum = 0, child_natural = 0;
-        child->get_preferred_width(child_minimum, child_natural);
-        minimum += child_minimum;
-        natural += child_natural;
+        width ? child->get_preferred_width(child_minimum, child_natural)
+              : child->get_preferred_height(child_minimum, child_natural);
+        minimum = width ? minimum + child_minimum : std::max(minimum, child_minimum);
+        natural = width ? natural + child_natural : std::max(natural, child_natural);
     }
+}
+
+void SequenceStrip::get_preferred_width_vfunc(int& minimum, int& natural) const
+{
+    measure(true, minimum, natural);
 }
 
 void SequenceStrip::get_preferred_height_vfunc(int& minimum, int& natural) const
 {
-    minimum = natural = 0;
-    for (Gtk::Widget* child : children()) {
-        if (!child->get_visible())
-            continue;
-        int child_minimum = 0, child_natural = 0;
-        child->get_preferred_height(child_minimum, child_natural);
-        minimum = std::max(minimum, child_minimum);
-        natural = std::max(natural, child_natural);
-    }
+    measure(false, minimum, natural);
 }
 
 void SequenceStrip::get_preferred_width_for_height_vfunc(int, int& minimum, int& natural) const
 {
-    get_preferred_width_vfunc(minimum, natural);
+    measure(true, minimum, natural);
 }
 
 void SequenceStrip::get_preferred_height_for_width_vfunc(int, int& minimum, int& natural) const
 {
-    get_preferred_height_vfunc(minimum, natural);
+    measure(false, minimum, natural);
 }
 
 // Each child its natural width and the strip's height, left to right; room

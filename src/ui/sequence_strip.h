@@ -69,6 +69,7 @@ protected:
 private:
     // The children in the order they stand: the columns, the bar at the cursor.
     std::vector<Gtk::Widget*> children() const;
+    void measure(bool width, int& minimum, int& natural) const;
     std::unique_ptr<SequenceWidget> make_column(uint32_t sprite);
     void show_cursor();
     void hide_cursor();
