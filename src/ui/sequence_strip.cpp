@@ -33,7 +33,7 @@ SequenceStrip::~SequenceStrip()
 {
     hide_cursor();
     for (auto& column : columns)
-        column->unparent();
+        remove(*column);
 }
 
 std::unique_ptr<SequenceWidget> SequenceStrip::make_column(uint32_t sprite)
@@ -64,6 +64,7 @@ void SequenceStrip::forall_vfunc(gboolean, GtkCallback callback, gpointer data)
         callback(child->gobj(), data);
 }
 
+// Every child leaves by this road; the ones after it move left.
 void SequenceStrip::on_remove(Gtk::Widget* child)
 {
     const bool visible = child->get_visible();
@@ -135,7 +136,7 @@ void SequenceStrip::rebuild(const Song& song)
 {
     hide_cursor();
     for (auto& column : columns)
-        column->unparent();
+        remove(*column);
     columns.clear();
     sprite_count = song.sprites.size();
     colors.clear();
@@ -186,9 +187,8 @@ void SequenceStrip::erase_column(uint64_t position)
 {
     if (position >= columns.size())
         return;
-    columns[position]->unparent();
+    remove(*columns[position]);
     columns.erase(columns.begin() + static_cast<long>(position));
-    queue_resize();   // the columns after it move left
     if (cursor_at >= 0 && position < static_cast<uint64_t>(cursor_at))
         --cursor_at;
     renumber(position);
@@ -207,9 +207,8 @@ void SequenceStrip::show_cursor()
 void SequenceStrip::hide_cursor()
 {
     if (bar && bar->get_parent())
-        bar->unparent();
+        remove(*bar);
     cursor_at = -1;
-    queue_resize();
 }
 
 void SequenceStrip::place_cursor_after(uint64_t entry)
